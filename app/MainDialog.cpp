@@ -1,0 +1,266 @@
+#include "app/MainDialog.h"
+
+#include "app/AboutDialog.h"
+#include "framework/Alert.h"
+#include "framework/QtText.h"
+#include "net/ReceiveMessageDialog.h"
+#include "net/SendMessageDialog.h"
+
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QMenu>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+const char* DescribeOpenFailure(int error)
+{
+    switch (error) {
+    case WSAEADDRINUSE:
+        return "the port is in use (is another copy running?)";
+    case WSAEACCES:
+        return "permission denied (ports below 1024 need the cap_net_bind_service capability)";
+    default:
+        return "the socket could not be opened";
+    }
+}
+
+// Nothing is shown to the user, but a Linux user can find out why no peer ever appears.
+void ReportOpenFailure(const char* what)
+{
+    const int error = WSAGetLastError();
+    std::fprintf(
+        stderr, "quorvane: cannot open %s: %s (error %d)\n", what, DescribeOpenFailure(error), error);
+}
+} // namespace
+
+CMainDialog::CMainDialog(QWidget* parent)
+    : CDialog(parent)
+    , m_hIcon(QStringLiteral(":/icons/quorvane.svg"))
+{
+    ui.setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+        | Qt::WindowCloseButtonHint);
+
+    connect(ui.announceButton, &QPushButton::clicked, this, [this] { OnAnnounce(); });
+    connect(ui.chatButton, &QPushButton::clicked, this, [this] { OnChat(); });
+    connect(ui.fileButton, &QPushButton::clicked, this, [this] { OnFile(); });
+    connect(ui.messageButton, &QPushButton::clicked, this, [this] { OnMessage(); });
+    connect(ui.peerList, &QComboBox::activated, this, [this] { OnSelchangePeerList(); });
+}
+
+CMainDialog::~CMainDialog() = default;
+
+bool CMainDialog::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    setWindowIcon(m_hIcon);
+    if (!m_presenceSocket.Start()) {
+        ReportOpenFailure("UDP port 100");
+    }
+    if (!m_chatListenSocket.CreateListener() || !m_chatListenSocket.Listen(5)) {
+        ReportOpenFailure("TCP port 101");
+    }
+    if (!m_fileListenSocket.CreateListener() || !m_fileListenSocket.Listen(5)) {
+        ReportOpenFailure("TCP port 102");
+    }
+    ui.peerList->setFocus();
+    return true;
+}
+
+void CMainDialog::OnDestroy()
+{
+    SendLeaveOnce();
+    CDialog::OnDestroy();
+    m_peers.clear();
+}
+
+void CMainDialog::DoDataExchange(bool bSaveAndValidate)
+{
+    DDX_CBString(bSaveAndValidate, ui.peerList, m_strPeer);
+}
+
+void CMainDialog::AddPeer(const CString& name, const CString& address)
+{
+    m_peers.push_back(std::make_unique<CPeerEntry>(name, address));
+    InsertSorted(name);
+    if (ui.peerList->count() > 0) {
+        ui.announceButton->setEnabled(true);
+    }
+    const int index = ui.peerList->findText(ToQString(name), Qt::MatchStartsWith);
+    if (index >= 0) {
+        ui.peerList->setCurrentIndex(index);
+    }
+    ApplyButtonRule();
+}
+
+void CMainDialog::RemovePeer(const CString& name)
+{
+    const auto found = std::find_if(
+        m_peers.begin(), m_peers.end(), [&](const auto& peer) { return peer->GetName() == name; });
+    if (found == m_peers.end()) {
+        return;
+    }
+    m_peers.erase(found);
+
+    const int index = ui.peerList->findText(ToQString(name), Qt::MatchFixedString);
+    if (index >= 0) {
+        const bool wasSelected = index == ui.peerList->currentIndex();
+        ui.peerList->removeItem(index);
+        if (wasSelected) {
+            ui.peerList->setCurrentIndex(-1);
+        }
+    }
+    if (ui.peerList->count() == 0) {
+        ui.announceButton->setEnabled(false);
+    }
+    // Message, Chat and File never stay enabled without a selection.
+    ApplyButtonRule();
+}
+
+CString CMainDialog::FindAddressByName(const CString& name) const
+{
+    for (const auto& peer : m_peers) {
+        if (peer->GetName() == name) {
+            return peer->GetAddress();
+        }
+    }
+    return {};
+}
+
+CString CMainDialog::FindNameByAddress(const CString& address) const
+{
+    for (const auto& peer : m_peers) {
+        if (peer->GetAddress() == address) {
+            return peer->GetName();
+        }
+    }
+    return {};
+}
+
+CString CMainDialog::GetLocalName() const
+{
+    return m_presenceSocket.GetIdentity();
+}
+
+void CMainDialog::ShowReceivedMessage(const CString& sender, const CString& text)
+{
+    MessageBeep();
+    auto* window = new CReceiveMessageDialog;
+    window->m_strPeer = sender;
+    window->m_strHeader = "Received Message From " + sender;
+    window->m_strMessage = text;
+    window->Create();
+}
+
+void CMainDialog::SendMessageTo(const CString& name, const CString& text)
+{
+    if (name.empty()) {
+        m_presenceSocket.SendText(text, nullptr);
+        return;
+    }
+    // A private message must never go out as a broadcast: a peer that left gets nothing.
+    const CString address = FindAddressByName(name);
+    if (!address.empty()) {
+        m_presenceSocket.SendText(text, address.c_str());
+    }
+}
+
+void CMainDialog::OnEndSession(bool bEnding)
+{
+    if (bEnding) {
+        SendLeaveOnce();
+    }
+}
+
+void CMainDialog::OnSysCommand(unsigned id)
+{
+    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDialog about(this);
+        about.DoModal();
+    }
+}
+
+void CMainDialog::OnAnnounce()
+{
+    auto* window = new CSendMessageDialog;
+    window->m_strHeader = "Announce";
+    window->Create();
+}
+
+void CMainDialog::OnChat()
+{
+    UpdateData(true);
+}
+
+void CMainDialog::OnFile()
+{
+    UpdateData(true);
+}
+
+void CMainDialog::OnMessage()
+{
+    UpdateData(true);
+    auto* window = new CSendMessageDialog;
+    window->m_strPeer = m_strPeer;
+    window->m_strHeader = "Send Message To " + m_strPeer;
+    window->Create();
+}
+
+void CMainDialog::OnSelchangePeerList()
+{
+    ApplyButtonRule();
+}
+
+void CMainDialog::OnClose()
+{
+    if (MessageBox("Are you sure?", "Close", MB_YESNO) == IDYES) {
+        EndDialog(IDCANCEL);
+    }
+}
+
+void CMainDialog::closeEvent(QCloseEvent* event)
+{
+    // The close box asks first; only Escape ends the run at once.
+    event->ignore();
+    OnClose();
+}
+
+void CMainDialog::contextMenuEvent(QContextMenuEvent* event)
+{
+    // Window managers offer no way to add to the window menu, so the About item lives here.
+    QMenu menu(this);
+    QAction* about = menu.addAction(tr("&About Quorvane..."));
+    if (menu.exec(event->globalPos()) == about) {
+        OnSysCommand(IDM_ABOUTBOX);
+    }
+}
+
+void CMainDialog::ApplyButtonRule()
+{
+    UpdateData(true);
+    const bool selected = !m_strPeer.empty();
+    ui.messageButton->setEnabled(selected);
+    ui.chatButton->setEnabled(selected);
+    ui.fileButton->setEnabled(selected);
+}
+
+void CMainDialog::SendLeaveOnce()
+{
+    if (!m_bLeaveSent) {
+        m_bLeaveSent = true;
+        m_presenceSocket.SendLeave();
+    }
+}
+
+void CMainDialog::InsertSorted(const CString& name)
+{
+    const QString text = ToQString(name);
+    int index = 0;
+    while (index < ui.peerList->count()
+        && QString::compare(ui.peerList->itemText(index), text, Qt::CaseInsensitive) <= 0) {
+        ++index;
+    }
+    ui.peerList->insertItem(index, text);
+}

@@ -1,0 +1,1 @@
+#include "chat/ChatSocket.h"

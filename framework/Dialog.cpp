@@ -1,0 +1,186 @@
+#include "framework/Dialog.h"
+
+#include "framework/QtText.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
+#include <set>
+
+namespace {
+// Modeless windows that are open; the application destroys the rest when its run ends.
+std::set<CDialog*>& OpenWindows()
+{
+    static std::set<CDialog*> windows;
+    return windows;
+}
+} // namespace
+
+CDialog::CDialog(QWidget* parent)
+    : QDialog(parent)
+{
+}
+
+CDialog::~CDialog()
+{
+    OpenWindows().erase(this);
+}
+
+int CDialog::DoModal()
+{
+    Initialise();
+    const int result = exec();
+    if (!m_bDestroyed) {
+        m_bDestroyed = true;
+        OnDestroy();
+    }
+    return result;
+}
+
+bool CDialog::Create()
+{
+    m_bModeless = true;
+    OpenWindows().insert(this);
+    Initialise();
+    show();
+    return true;
+}
+
+void CDialog::DestroyWindow()
+{
+    if (m_bDestroyed) {
+        return;
+    }
+    m_bDestroyed = true;
+    hide();
+    OnDestroy();
+    if (m_bModeless) {
+        OpenWindows().erase(this);
+        deleteLater();
+    }
+}
+
+void CDialog::EndDialog(int result)
+{
+    if (m_bModeless) {
+        DestroyWindow();
+    } else {
+        done(result);
+    }
+}
+
+bool CDialog::UpdateData(bool bSaveAndValidate)
+{
+    DoDataExchange(bSaveAndValidate);
+    return true;
+}
+
+int CDialog::MessageBox(
+    const CString& text, const CString& caption, unsigned style, MessageBoxModality modality)
+{
+    MessageBoxRequest request;
+    request.text = text;
+    request.caption = caption;
+    request.style = style;
+    request.owner = this;
+    request.modality = modality;
+    return ShowMessageBox(std::move(request));
+}
+
+void CDialog::DestroyAllWindows()
+{
+    while (!OpenWindows().empty()) {
+        CDialog* window = *OpenWindows().begin();
+        OpenWindows().erase(OpenWindows().begin());
+        window->m_bDestroyed = true;
+        window->OnDestroy();
+        delete window;
+    }
+}
+
+bool CDialog::OnInitDialog()
+{
+    UpdateData(false);
+    return true;
+}
+
+void CDialog::OnOK()
+{
+    UpdateData(true);
+    EndDialog(IDOK);
+}
+
+void CDialog::OnCancel()
+{
+    EndDialog(IDCANCEL);
+}
+
+void CDialog::OnDestroy() { }
+
+void CDialog::DoDataExchange(bool) { }
+
+void CDialog::reject()
+{
+    OnCancel();
+}
+
+void CDialog::accept()
+{
+    OnOK();
+}
+
+void CDialog::Initialise()
+{
+    ShowTextsAsPlainText();
+    OnInitDialog();
+}
+
+void CDialog::ShowTextsAsPlainText()
+{
+    // Labels may show names and texts from the network: never let them render markup.
+    for (QLabel* label : findChildren<QLabel*>()) {
+        label->setTextFormat(Qt::PlainText);
+    }
+}
+
+void DDX_Text(bool bSave, QLabel* control, CString& value)
+{
+    if (bSave) {
+        value = FromQString(control->text());
+    } else {
+        control->setText(ToQString(value));
+    }
+}
+
+void DDX_Text(bool bSave, QLineEdit* control, CString& value)
+{
+    if (bSave) {
+        value = FromQString(control->text());
+    } else {
+        control->setText(ToQString(value));
+    }
+}
+
+void DDX_Text(bool bSave, QPlainTextEdit* control, CString& value)
+{
+    // Line breaks travel as CR LF; the widget keeps them as LF.
+    if (bSave) {
+        value = FromQString(control->toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n")));
+    } else {
+        control->setPlainText(ToQString(value).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+    }
+}
+
+void DDX_CBString(bool bSave, QComboBox* control, CString& value)
+{
+    if (bSave) {
+        value = control->currentIndex() < 0 ? CString() : FromQString(control->currentText());
+        return;
+    }
+    const int index = control->findText(ToQString(value), Qt::MatchStartsWith);
+    if (index >= 0) {
+        control->setCurrentIndex(index);
+    }
+}

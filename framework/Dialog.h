@@ -1,0 +1,71 @@
+#pragma once
+
+#include "framework/CString.h"
+#include "framework/MessageBox.h"
+
+#include <QDialog>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+
+// A window laid out from a res/*.ui form, run modally (DoModal) or created modeless (Create).
+// A modeless window releases its object once it is destroyed; windows still open when the
+// program ends are destroyed with it (DestroyAllWindows).
+class CDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit CDialog(QWidget* parent = nullptr);
+    ~CDialog() override;
+
+    // Runs the window until EndDialog; OnInitDialog runs first and OnDestroy after. Returns the
+    // code given to EndDialog.
+    int DoModal();
+    // Creates the window modeless, without an owner, and shows it.
+    bool Create();
+    // Closes the window; a modeless window's object is released once control returns to the
+    // event loop, so this is safe inside the object's own handlers.
+    void DestroyWindow();
+    void EndDialog(int result);
+    bool IsModeless() const { return m_bModeless; }
+
+    // Moves the controls' contents into the members (true) or the members into the controls.
+    bool UpdateData(bool bSaveAndValidate = true);
+
+    // A message box owned by this window.
+    int MessageBox(const CString& text, const CString& caption = {}, unsigned style = MB_OK,
+        MessageBoxModality modality = MessageBoxModality::Application);
+
+    // Destroys every modeless window still open; the application calls it when its run ends.
+    static void DestroyAllWindows();
+
+protected:
+    virtual bool OnInitDialog();
+    virtual void OnOK();
+    virtual void OnCancel();
+    // Called once the window is gone, before the object is released.
+    virtual void OnDestroy();
+    virtual void DoDataExchange(bool bSaveAndValidate);
+
+    // Escape and the close box reach OnCancel, Enter on the default button OnOK.
+    void reject() override;
+    void accept() override;
+
+private:
+    void Initialise();
+    void ShowTextsAsPlainText();
+
+    bool m_bModeless = false;
+    bool m_bDestroyed = false;
+};
+
+// Data exchange between a control and a member, in the direction UpdateData asks for.
+void DDX_Text(bool bSave, QLabel* control, CString& value);
+void DDX_Text(bool bSave, QLineEdit* control, CString& value);
+void DDX_Text(bool bSave, QPlainTextEdit* control, CString& value);
+// The drop-down list's shown text; to the control it selects the first entry that begins with
+// the value (letter case ignored) and leaves the control as it is when none does.
+void DDX_CBString(bool bSave, QComboBox* control, CString& value);

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "framework/CString.h"
+
+#include <functional>
+
+class QWidget;
+
+// Message box styles and answers, with the values of the platform we were modelled on.
+enum MessageBoxStyle : unsigned {
+    MB_OK = 0x0,
+    MB_YESNO = 0x4,
+    MB_ICONQUESTION = 0x20,
+    MB_ICONWARNING = 0x30,
+    MB_DEFBUTTON2 = 0x100,
+};
+
+enum DialogResult : int {
+    IDOK = 1,
+    IDCANCEL = 2,
+    IDYES = 6,
+    IDNO = 7,
+};
+
+enum class MessageBoxModality {
+    Application, // the user answers before touching any other window
+    Owner, // only the owner window waits; the rest of the program goes on
+};
+
+struct MessageBoxRequest
+{
+    CString text;
+    CString caption;
+    unsigned style = MB_OK;
+    QWidget* owner = nullptr;
+    MessageBoxModality modality = MessageBoxModality::Application;
+};
+
+// Shows a message box and waits for the answer (IDOK, IDYES or IDNO). Its text is always plain
+// text: it may come from the network. An empty caption means the application's name.
+int ShowMessageBox(MessageBoxRequest request);
+
+// A message box captioned with the application's name and owned by no window.
+int AfxMessageBox(const CString& text, unsigned style = MB_OK);
+
+// Tests replace the real boxes with scripted answers; an empty handler restores them.
+using MessageBoxHandler = std::function<int(const MessageBoxRequest&)>;
+void SetMessageBoxHandler(MessageBoxHandler handler);

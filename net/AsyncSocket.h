@@ -1,0 +1,79 @@
+#pragma once
+
+#include "framework/CString.h"
+#include "net/SocketError.h"
+
+#include <memory>
+#include <thread>
+
+#include <sys/socket.h>
+
+class QSocketNotifier;
+
+// One IPv4 socket in non-blocking mode whose readiness arrives as calls of the On... operations,
+// on the thread that created it (the user-interface thread). Notifications come one at a time;
+// none arrives for a closed socket, and an object may be closed or destroyed inside its own
+// notification: the layer touches it no more afterwards.
+class CAsyncSocket
+{
+public:
+    CAsyncSocket();
+    virtual ~CAsyncSocket();
+    CAsyncSocket(const CAsyncSocket&) = delete;
+    CAsyncSocket& operator=(const CAsyncSocket&) = delete;
+
+    // Opens a socket of the type (SOCK_STREAM or SOCK_DGRAM), selects the events and binds it to
+    // the port on the local address (every address when null). A failed bind closes it again.
+    bool Create(unsigned port = 0, int type = SOCK_STREAM, long events = FD_ALL_EVENTS,
+        const char* localAddress = nullptr);
+    bool Listen(int backlog = 5);
+    // Puts the next waiting connection into an object that holds no socket.
+    virtual bool Accept(CAsyncSocket& connection);
+    // Host is dotted IPv4 text or a host name. A started connection returns false with
+    // WSAEWOULDBLOCK and ends in OnConnect; a host that does not resolve fails at once with
+    // WSAEINVAL and nothing follows.
+    bool Connect(const CString& host, unsigned port);
+    virtual void Close();
+
+    virtual int Receive(void* buffer, int length, int flags = 0);
+    // Safe to call from another thread while notifications still arrive on the owner's thread.
+    virtual int Send(const void* buffer, int length, int flags = 0);
+    // A null host is the limited broadcast address 255.255.255.255.
+    int SendTo(const void* buffer, int length, unsigned port, const char* host = nullptr, int flags = 0);
+    // Writes the sender's dotted address and port only on success.
+    int ReceiveFrom(void* buffer, int length, CString& senderAddress, unsigned& senderPort, int flags = 0);
+
+    bool SetSockOpt(int option, const void* value, socklen_t length, int level = SOL_SOCKET);
+    bool GetPeerName(CString& address, unsigned& port) const;
+
+    int m_hSocket = INVALID_SOCKET;
+
+protected:
+    virtual void OnReceive(int errorCode);
+    virtual void OnSend(int errorCode);
+    virtual void OnOutOfBandData(int errorCode);
+    virtual void OnAccept(int errorCode);
+    virtual void OnConnect(int errorCode);
+    virtual void OnClose(int errorCode);
+
+    virtual bool ConnectHelper(const sockaddr* address, socklen_t length);
+    virtual int ReceiveFromHelper(void* buffer, int length, sockaddr* from, socklen_t* fromLength, int flags);
+    virtual int SendToHelper(
+        const void* buffer, int length, const sockaddr* to, socklen_t toLength, int flags);
+
+    // True when the calling thread is the one that notifications are delivered on.
+    bool IsOwnerThread() const;
+
+private:
+    class Watcher;
+    friend class Watcher;
+    friend class CSocket;
+
+    // A blocking wait consumes the connect and write events itself; these settle the watch
+    // without a notification. TakeConnectOutcome returns the connect's error code (0 connected).
+    int TakeConnectOutcome();
+    void StopWatchingWrites();
+
+    std::unique_ptr<Watcher> m_pWatcher;
+    std::thread::id m_ownerThread;
+};

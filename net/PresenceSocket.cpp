@@ -1,0 +1,91 @@
+#include "net/PresenceSocket.h"
+
+#include "framework/MainWindowLink.h"
+#include "net/LocalIdentity.h"
+
+CPresenceSocket::CPresenceSocket()
+{
+    const CString hostName = LocalHostName();
+    m_strIdentity = BuildIdentity(LocalUserName(), hostName);
+    m_strLocalAddress = ResolveHostAddress(hostName);
+}
+
+bool CPresenceSocket::Start(unsigned port)
+{
+    m_nPort = port;
+    if (!Create(port, SOCK_DGRAM, FD_ALL_EVENTS)) {
+        return false;
+    }
+    const int enable = 1;
+    if (!SetSockOpt(SO_BROADCAST, &enable, sizeof enable)) {
+        return false;
+    }
+    SendDatagram(KIND_HELLO, m_strIdentity, nullptr);
+    return true;
+}
+
+int CPresenceSocket::SendDatagram(std::uint32_t kind, const CString& text, const char* destination)
+{
+    const CString datagram = EncodeDatagram(kind, text);
+    return SendTo(datagram.data(), static_cast<int>(datagram.size()), m_nPort, destination);
+}
+
+int CPresenceSocket::SendText(const CString& text, const char* destination)
+{
+    return SendDatagram(KIND_MESSAGE, text, destination);
+}
+
+int CPresenceSocket::SendLeave()
+{
+    return SendDatagram(KIND_LEAVE, m_strIdentity, nullptr);
+}
+
+void CPresenceSocket::OnReceive(int)
+{
+    // One byte more than the largest datagram, so that an over-long one shows and is dropped.
+    char buffer[DATAGRAM_MAX_SIZE + 1] = {};
+    CString source;
+    unsigned sourcePort = 0;
+    const int length = ReceiveFrom(buffer, sizeof buffer, source, sourcePort, MSG_TRUNC);
+    if (length < 0 || static_cast<std::size_t>(length) > DATAGRAM_MAX_SIZE) {
+        return;
+    }
+    const Datagram datagram = DecodeDatagram(buffer, static_cast<std::size_t>(length));
+    HandleDatagram(datagram.kind, datagram.text, source);
+}
+
+void CPresenceSocket::HandleDatagram(std::uint32_t kind, const CString& text, const CString& source)
+{
+    IMainWindow* mainWindow = AfxGetMainWnd();
+    if (!mainWindow) {
+        return;
+    }
+    switch (kind) {
+    case KIND_HELLO:
+        if (!IsOwnAddress(source)) {
+            mainWindow->AddPeer(text, source);
+            SendDatagram(KIND_HELLO_REPLY, m_strIdentity, source.c_str());
+        }
+        break;
+    case KIND_HELLO_REPLY:
+        mainWindow->AddPeer(text, source);
+        break;
+    case KIND_MESSAGE:
+        if (!IsOwnAddress(source)) {
+            mainWindow->ShowReceivedMessage(mainWindow->FindNameByAddress(source), text);
+        }
+        break;
+    case KIND_LEAVE:
+        mainWindow->RemovePeer(text);
+        break;
+    default:
+        break;
+    }
+}
+
+bool CPresenceSocket::IsOwnAddress(const CString& source) const
+{
+    // The host name usually resolves to 127.0.1.1 on Linux, never the address a broadcast
+    // comes from, so every address of this computer counts as its own.
+    return source == m_strLocalAddress || IsLocalInterfaceAddress(source);
+}

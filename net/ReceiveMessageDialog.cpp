@@ -1,0 +1,37 @@
+#include "net/ReceiveMessageDialog.h"
+
+#include "net/SendMessageDialog.h"
+
+#include <QIcon>
+
+CReceiveMessageDialog::CReceiveMessageDialog(QWidget* parent)
+    : CDialog(parent)
+{
+    ui.setupUi(this);
+    ui.messageEdit->setFocusPolicy(Qt::NoFocus);
+    connect(ui.replyButton, &QPushButton::clicked, this, [this] { OnReply(); });
+    connect(ui.closeButton, &QPushButton::clicked, this, [this] { OnCancel(); });
+}
+
+bool CReceiveMessageDialog::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    setWindowIcon(QIcon(QStringLiteral(":/icons/message.svg")));
+    ui.replyButton->setFocus();
+    return true;
+}
+
+void CReceiveMessageDialog::DoDataExchange(bool bSaveAndValidate)
+{
+    DDX_Text(bSaveAndValidate, ui.headerLabel, m_strHeader);
+    DDX_Text(bSaveAndValidate, ui.messageEdit, m_strMessage);
+}
+
+void CReceiveMessageDialog::OnReply()
+{
+    auto* reply = new CSendMessageDialog;
+    reply->m_strPeer = m_strPeer;
+    reply->m_strHeader = "Reply Message To " + m_strPeer;
+    reply->Create();
+    DestroyWindow();
+}

@@ -1,0 +1,40 @@
+#include "net/SendMessageDialog.h"
+
+#include "framework/MainWindowLink.h"
+#include "framework/TextLimit.h"
+
+#include <QIcon>
+
+CSendMessageDialog::CSendMessageDialog(QWidget* parent)
+    : CDialog(parent)
+{
+    ui.setupUi(this);
+    // Enter starts a new line; Send is pressed with the mouse or Alt+S.
+    ui.messageEdit->setTabChangesFocus(true);
+    LimitTextBytes(ui.messageEdit, MAX_MESSAGE_BYTES);
+    connect(ui.sendButton, &QPushButton::clicked, this, [this] { OnSendMessage(); });
+    connect(ui.cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
+}
+
+bool CSendMessageDialog::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    setWindowIcon(QIcon(QStringLiteral(":/icons/message.svg")));
+    ui.messageEdit->setFocus();
+    return true;
+}
+
+void CSendMessageDialog::DoDataExchange(bool bSaveAndValidate)
+{
+    DDX_Text(bSaveAndValidate, ui.headerLabel, m_strHeader);
+    DDX_Text(bSaveAndValidate, ui.messageEdit, m_strMessage);
+}
+
+void CSendMessageDialog::OnSendMessage()
+{
+    UpdateData(true);
+    if (IMainWindow* mainWindow = AfxGetMainWnd()) {
+        mainWindow->SendMessageTo(m_strPeer, m_strMessage);
+    }
+    DestroyWindow();
+}

@@ -1,0 +1,149 @@
+#include "app/MainDialog.h"
+#include "net/SendMessageDialog.h"
+#include "tests/support/Windows.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+namespace {
+// The main window's list and buttons, without its sockets.
+class MainDialogTest : public ::testing::Test
+{
+protected:
+    void TearDown() override { CDialog::DestroyAllWindows(); }
+
+    QComboBox* List() { return window.findChild<QComboBox*>("peerList"); }
+    QPushButton* Button(const char* name) { return window.findChild<QPushButton*>(name); }
+    QStringList Shown()
+    {
+        QStringList items;
+        for (int i = 0; i < List()->count(); ++i) {
+            items << List()->itemText(i);
+        }
+        return items;
+    }
+    QString Selected() { return List()->currentIndex() < 0 ? QString() : List()->currentText(); }
+    std::vector<std::pair<CString, CString>> Peers()
+    {
+        std::vector<std::pair<CString, CString>> peers;
+        for (const auto& peer : window.GetPeers()) {
+            peers.emplace_back(peer->GetName(), peer->GetAddress());
+        }
+        return peers;
+    }
+    // Message, Chat, File and Announce, as enabled (1) or not (0).
+    std::string Buttons()
+    {
+        std::string states;
+        for (const char* name : {"messageButton", "chatButton", "fileButton", "announceButton"}) {
+            states += Button(name)->isEnabled() ? '1' : '0';
+        }
+        return states;
+    }
+
+    CMainDialog window;
+};
+} // namespace
+
+TEST_F(MainDialogTest, StartsEmptyWithEveryButtonDisabled)
+{
+    EXPECT_EQ(window.windowTitle(), "Quorvane");
+    EXPECT_FALSE(List()->isEditable());
+    EXPECT_EQ(List()->count(), 0);
+    EXPECT_EQ(Buttons(), "0000");
+    EXPECT_TRUE(Button("messageButton")->isDefault());
+}
+
+TEST_F(MainDialogTest, ListShowsSortedIgnoringCaseWhilePeersKeepArrivalOrder)
+{
+    window.AddPeer("zed (PC1)", "10.0.0.1");
+    window.AddPeer("Anna (PC2)", "10.0.0.2");
+    window.AddPeer("bob (PC3)", "10.0.0.3");
+    EXPECT_EQ(Shown(), (QStringList {"Anna (PC2)", "bob (PC3)", "zed (PC1)"}));
+    EXPECT_EQ(Peers()[0].first, "zed (PC1)");
+    EXPECT_EQ(Peers()[2].first, "bob (PC3)");
+    EXPECT_EQ(Selected(), "bob (PC3)") << "the latest arrival is selected";
+    EXPECT_EQ(Buttons(), "1111");
+}
+
+TEST_F(MainDialogTest, DuplicateIsListedTwiceAndOneLeaveRemovesTheFirstOnly)
+{
+    window.AddPeer("bob (PC2)", "10.0.0.2");
+    window.AddPeer("bob (PC2)", "10.0.0.9");
+    EXPECT_EQ(Shown(), (QStringList {"bob (PC2)", "bob (PC2)"}));
+    window.RemovePeer("bob (PC2)");
+    EXPECT_EQ(Shown(), (QStringList {"bob (PC2)"}));
+    ASSERT_EQ(Peers().size(), 1u);
+    EXPECT_EQ(Peers()[0].second, "10.0.0.9");
+}
+
+TEST_F(MainDialogTest, SelectedPeerLeavingLeavesNoSelectionAndDisablesItsCommands)
+{
+    window.AddPeer("anna (PC1)", "10.0.0.1");
+    window.AddPeer("bob (PC2)", "10.0.0.2");
+    window.RemovePeer("bob (PC2)");
+    EXPECT_EQ(Selected(), "");
+    EXPECT_EQ(Buttons(), "0001");
+
+    window.RemovePeer("anna (PC1)");
+    EXPECT_EQ(Buttons(), "0000");
+}
+
+TEST_F(MainDialogTest, UnselectedPeerLeavingKeepsTheSelection)
+{
+    window.AddPeer("anna (PC1)", "10.0.0.1");
+    window.AddPeer("bob (PC2)", "10.0.0.2");
+    window.RemovePeer("anna (PC1)");
+    EXPECT_EQ(Selected(), "bob (PC2)");
+    EXPECT_EQ(Buttons(), "1111");
+}
+
+TEST_F(MainDialogTest, RemovalComparesExactlyButTheListIgnoresCase)
+{
+    window.AddPeer("Bob (PC2)", "10.0.0.2");
+    window.RemovePeer("bob (PC2)");
+    EXPECT_EQ(Peers().size(), 1u) << "no exact match: nothing changes";
+    window.AddPeer("bob (PC2)", "10.0.0.3");
+    window.RemovePeer("bob (PC2)");
+    ASSERT_EQ(Peers().size(), 1u);
+    EXPECT_EQ(Peers()[0].first, "Bob (PC2)");
+    EXPECT_EQ(List()->count(), 1);
+}
+
+TEST_F(MainDialogTest, LookupsAreExactAndFirstMatch)
+{
+    window.AddPeer("bob (PC2)", "10.0.0.2");
+    window.AddPeer("bob (PC2)", "10.0.0.9");
+    EXPECT_EQ(window.FindAddressByName("bob (PC2)"), "10.0.0.2");
+    EXPECT_EQ(window.FindAddressByName("BOB (PC2)"), "");
+    EXPECT_EQ(window.FindNameByAddress("10.0.0.9"), "bob (PC2)");
+    EXPECT_EQ(window.FindNameByAddress("10.0.0.1"), "");
+}
+
+TEST_F(MainDialogTest, UserSelectionAppliesTheButtonRule)
+{
+    window.AddPeer("anna (PC1)", "10.0.0.1");
+    window.AddPeer("bob (PC2)", "10.0.0.2");
+    List()->setCurrentIndex(-1);
+    emit List()->activated(-1);
+    EXPECT_EQ(Buttons(), "0001");
+    List()->setCurrentIndex(0);
+    emit List()->activated(0);
+    EXPECT_EQ(Buttons(), "1111");
+}
+
+TEST_F(MainDialogTest, MessageAndAnnounceOpenSendWindowsWithTheirHeaders)
+{
+    window.AddPeer("anna (PC1)", "10.0.0.1");
+    Button("messageButton")->click();
+    Button("announceButton")->click();
+    auto windows = OpenWindowsOf<CSendMessageDialog>();
+    ASSERT_EQ(windows.size(), 2u);
+    QStringList headers {LabelText(windows[0], "headerLabel"), LabelText(windows[1], "headerLabel")};
+    headers.sort();
+    EXPECT_EQ(headers, (QStringList {"Announce", "Send Message To anna (PC1)"}));
+    for (auto* sendWindow : windows) {
+        EXPECT_EQ(sendWindow->m_strPeer, sendWindow->m_strHeader == "Announce" ? "" : "anna (PC1)");
+    }
+}

@@ -1,0 +1,210 @@
+#include "framework/Dialog.h"
+#include "framework/ManualResetEvent.h"
+#include "framework/MessageBox.h"
+#include "framework/TextLimit.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+void ReleaseClosedWindows()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// A window with a label and a text box, bound to two members.
+class CProbeDialog : public CDialog
+{
+public:
+    CProbeDialog()
+    {
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(m_pLabel);
+        layout->addWidget(m_pEdit);
+    }
+
+    CString m_strLabel;
+    CString m_strText;
+    int m_nCancels = 0;
+    int m_nDestroys = 0;
+    QLabel* m_pLabel = new QLabel;
+    QPlainTextEdit* m_pEdit = new QPlainTextEdit;
+
+protected:
+    void DoDataExchange(bool bSave) override
+    {
+        DDX_Text(bSave, m_pLabel, m_strLabel);
+        DDX_Text(bSave, m_pEdit, m_strText);
+    }
+    void OnCancel() override
+    {
+        ++m_nCancels;
+        CDialog::OnCancel();
+    }
+    void OnDestroy() override { ++m_nDestroys; }
+};
+} // namespace
+
+TEST(MessageBoxTest, ScriptedAnswersSeeTextCaptionStyleAndOwner)
+{
+    std::vector<MessageBoxRequest> asked;
+    SetMessageBoxHandler([&](const MessageBoxRequest& request) {
+        asked.push_back(request);
+        return IDNO;
+    });
+    CProbeDialog owner;
+    EXPECT_EQ(owner.MessageBox("Are you sure?", "Close", MB_YESNO), IDNO);
+    EXPECT_EQ(AfxMessageBox("Windows sockets initialization failed.", MB_OK | MB_ICONWARNING), IDNO);
+    SetMessageBoxHandler({});
+
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[0].text, "Are you sure?");
+    EXPECT_EQ(asked[0].caption, "Close");
+    EXPECT_EQ(asked[0].owner, &owner);
+    EXPECT_EQ(asked[1].caption, QCoreApplication::applicationName().toStdString());
+    EXPECT_EQ(asked[1].style, unsigned(MB_OK | MB_ICONWARNING));
+    EXPECT_EQ(asked[1].owner, nullptr);
+}
+
+TEST(MessageBoxTest, RealBoxShowsMarkupAsPlainTextAndAnswersYes)
+{
+    QString shownText;
+    Qt::TextFormat format = Qt::RichText;
+    QString title;
+    QMessageBox::Icon icon = QMessageBox::Warning;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+                shownText = box->text();
+                format = box->textFormat();
+                title = box->windowTitle();
+                icon = box->icon();
+                box->button(QMessageBox::Yes)->click();
+            }
+        }
+    });
+    MessageBoxRequest request;
+    request.text = "<img src=x>";
+    request.caption = "Stop";
+    request.style = MB_YESNO | MB_ICONQUESTION;
+    EXPECT_EQ(ShowMessageBox(request), IDYES);
+    EXPECT_EQ(shownText, "<img src=x>");
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_EQ(title, "Stop");
+    EXPECT_EQ(icon, QMessageBox::Question);
+}
+
+TEST(DialogTest, LabelsShowMarkupAsPlainText)
+{
+    QPointer<CProbeDialog> dialog = new CProbeDialog;
+    dialog->m_strLabel = "<b>bold</b>";
+    dialog->Create();
+    EXPECT_EQ(dialog->m_pLabel->textFormat(), Qt::PlainText);
+    EXPECT_EQ(dialog->m_pLabel->text(), "<b>bold</b>");
+    dialog->DestroyWindow();
+    ReleaseClosedWindows();
+}
+
+TEST(DialogTest, ModelessWindowIsReleasedOnceDestroyedAndOnlyOnce)
+{
+    QPointer<CProbeDialog> dialog = new CProbeDialog;
+    dialog->Create();
+    EXPECT_TRUE(dialog->isVisible());
+    dialog->DestroyWindow();
+    dialog->DestroyWindow();
+    ASSERT_TRUE(dialog);
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(dialog->m_nDestroys, 1);
+    ReleaseClosedWindows();
+    EXPECT_FALSE(dialog);
+}
+
+TEST(DialogTest, EscapeAndCloseBoxReachOnCancelWhichDestroysAModelessWindow)
+{
+    QPointer<CProbeDialog> dialog = new CProbeDialog;
+    dialog->Create();
+    dialog->close();
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(dialog->m_nCancels, 1);
+    EXPECT_FALSE(dialog->isVisible());
+    ReleaseClosedWindows();
+    EXPECT_FALSE(dialog);
+}
+
+TEST(DialogTest, WindowsStillOpenAreDestroyedWithTheRun)
+{
+    QPointer<CProbeDialog> first = new CProbeDialog;
+    QPointer<CProbeDialog> second = new CProbeDialog;
+    first->Create();
+    second->Create();
+    CDialog::DestroyAllWindows();
+    EXPECT_FALSE(first);
+    EXPECT_FALSE(second);
+}
+
+TEST(DialogTest, ModalRunEndsWithTheCodeGivenAndInitialisesControls)
+{
+    CProbeDialog dialog;
+    dialog.m_strText = "line one\r\nline two";
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        shown = dialog.m_pEdit->toPlainText();
+        dialog.EndDialog(IDOK);
+    });
+    EXPECT_EQ(dialog.DoModal(), IDOK);
+    EXPECT_EQ(shown, "line one\nline two");
+    EXPECT_EQ(dialog.m_nDestroys, 1);
+}
+
+TEST(DialogTest, TextBoxLineBreaksTravelAsCrLf)
+{
+    CProbeDialog dialog;
+    dialog.m_pEdit->setPlainText("a\nb\n");
+    dialog.UpdateData(true);
+    EXPECT_EQ(dialog.m_strText, "a\r\nb\r\n");
+}
+
+TEST(TextLimitTest, TypingAndPastingStopAtTheByteLimitWithoutSplittingACharacter)
+{
+    QPlainTextEdit edit;
+    LimitTextBytes(&edit, 10);
+    edit.insertPlainText("12345678");
+    edit.insertPlainText(QString::fromUtf8("\xC3\xA9\xC3\xA9")); // two 2-byte characters
+    EXPECT_EQ(edit.toPlainText(), QString::fromUtf8("12345678\xC3\xA9"));
+    edit.insertPlainText("x");
+    EXPECT_EQ(WireByteCount(edit.toPlainText()), 10);
+
+    edit.clear();
+    edit.insertPlainText(QString(3000, QLatin1Char('a')));
+    EXPECT_EQ(edit.toPlainText().size(), 10);
+}
+
+TEST(TextLimitTest, LineBreakCountsAsTheTwoBytesItTakesOnTheWire)
+{
+    QPlainTextEdit edit;
+    LimitTextBytes(&edit, 4);
+    edit.insertPlainText("ab\ncd");
+    EXPECT_EQ(edit.toPlainText(), "ab\n");
+}
+
+TEST(ManualResetEventTest, StaysSetUntilResetAndWakesAnotherThread)
+{
+    CManualResetEvent event;
+    EXPECT_FALSE(event.Wait(10));
+    std::thread setter([&] { event.Set(); });
+    EXPECT_TRUE(event.Wait(5000));
+    setter.join();
+    EXPECT_TRUE(event.Wait(0));
+    event.Reset();
+    EXPECT_FALSE(event.Wait(0));
+}

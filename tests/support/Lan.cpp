@@ -1,0 +1,54 @@
+#include "tests/support/Lan.h"
+
+#include <cstdlib>
+#include <thread>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace lan {
+namespace {
+std::string Env(const std::string& name)
+{
+    const char* value = std::getenv(name.c_str());
+    return value ? value : "";
+}
+} // namespace
+
+int HostCount()
+{
+    return std::atoi(Env("QLAN_HOSTS").c_str());
+}
+
+std::string Address(int host)
+{
+    return Env("QLAN_ADDR_" + std::to_string(host));
+}
+
+std::string HostName(int host)
+{
+    return Env("QLAN_NAME_" + std::to_string(host));
+}
+
+int OpenSocketOn(int host, int type)
+{
+    const std::string path = "/run/netns/" + Env("QLAN_NS_" + std::to_string(host));
+    int result = -1;
+    // setns changes only the calling thread, so a short-lived thread enters the namespace.
+    std::thread opener([&] {
+        const int ns = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (ns < 0) {
+            return;
+        }
+        if (setns(ns, CLONE_NEWNET) == 0) {
+            result = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+        }
+        close(ns);
+    });
+    opener.join();
+    return result;
+}
+
+} // namespace lan

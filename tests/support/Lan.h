@@ -1,0 +1,23 @@
+#pragma once
+
+// Access to the virtual LAN that tests/lan-run builds around a test: the test runs on host 1,
+// and plain sockets opened on other hosts play the remote peers.
+#include <string>
+
+namespace lan {
+
+// Number of hosts, 0 when the test does not run on a virtual LAN.
+int HostCount();
+std::string Address(int host);
+std::string HostName(int host);
+
+// A socket opened inside host's network namespace; it keeps belonging to that host whichever
+// thread uses it. Returns -1 on failure.
+int OpenSocketOn(int host, int type);
+
+} // namespace lan
+
+// Skips a test that needs the virtual LAN when it is started without it.
+#define REQUIRE_LAN(hosts)                                                                                   \
+    if (lan::HostCount() < (hosts))                                                                          \
+    GTEST_SKIP() << "needs a virtual LAN of " << (hosts) << " hosts (run through tests/lan-run)"
