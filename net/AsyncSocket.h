@@ -73,6 +73,8 @@ private:
     // without a notification. TakeConnectOutcome returns the connect's error code (0 connected).
     int TakeConnectOutcome();
     void StopWatchingWrites();
+    // Blocking waits in progress on this thread: every notification is held until they end.
+    static thread_local int s_nBlockingWaits;
 
     std::unique_ptr<Watcher> m_pWatcher;
     std::thread::id m_ownerThread;
