@@ -1,0 +1,186 @@
+#include "net/Socket.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include <algorithm>
+
+#include <poll.h>
+
+namespace {
+// How long one wait on the socket lasts before repaints get their turn.
+constexpr int PaintSliceMs = 20;
+
+bool FailInProgress()
+{
+    WSASetLastError(WSAEINPROGRESS);
+    return false;
+}
+} // namespace
+
+CSocket::~CSocket()
+{
+    Close();
+}
+
+void CSocket::Close()
+{
+    if (m_pbBlocking) {
+        *m_pbBlocking = false;
+        m_pbBlocking = nullptr;
+    }
+    CAsyncSocket::Close();
+}
+
+bool CSocket::Accept(CAsyncSocket& connection)
+{
+    if (m_pbBlocking) {
+        return FailInProgress();
+    }
+    while (!CAsyncSocket::Accept(connection)) {
+        if (WSAGetLastError() != WSAEWOULDBLOCK || !PumpMessages(FD_ACCEPT)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int CSocket::Receive(void* buffer, int length, int flags)
+{
+    if (m_pbBlocking) {
+        FailInProgress();
+        return SOCKET_ERROR;
+    }
+    int received;
+    while ((received = CAsyncSocket::Receive(buffer, length, flags)) == SOCKET_ERROR) {
+        if (WSAGetLastError() != WSAEWOULDBLOCK || !PumpMessages(FD_READ)) {
+            return SOCKET_ERROR;
+        }
+    }
+    return received;
+}
+
+int CSocket::Send(const void* buffer, int length, int flags)
+{
+    if (m_pbBlocking) {
+        FailInProgress();
+        return SOCKET_ERROR;
+    }
+    const char* next = static_cast<const char*>(buffer);
+    int left = length;
+    bool waited = false;
+    while (left > 0) {
+        const int sent = CAsyncSocket::Send(next, left, flags);
+        if (sent == SOCKET_ERROR) {
+            if (WSAGetLastError() != WSAEWOULDBLOCK || !PumpMessages(FD_WRITE)) {
+                return SOCKET_ERROR;
+            }
+            waited = true;
+            continue;
+        }
+        next += sent;
+        left -= sent;
+    }
+    // The wait has taken the place of OnSend.
+    if (waited) {
+        StopWatchingWrites();
+    }
+    return length;
+}
+
+bool CSocket::ConnectHelper(const sockaddr* address, socklen_t length)
+{
+    if (m_pbBlocking) {
+        return FailInProgress();
+    }
+    m_nConnectError = -1;
+    if (CAsyncSocket::ConnectHelper(address, length)) {
+        m_nConnectError = TakeConnectOutcome();
+        return m_nConnectError == 0;
+    }
+    if (WSAGetLastError() != WSAEWOULDBLOCK) {
+        return false;
+    }
+    while (PumpMessages(FD_CONNECT)) {
+        if (m_nConnectError != -1) {
+            WSASetLastError(m_nConnectError);
+            return m_nConnectError == 0;
+        }
+    }
+    return false;
+}
+
+int CSocket::ReceiveFromHelper(void* buffer, int length, sockaddr* from, socklen_t* fromLength, int flags)
+{
+    if (m_pbBlocking) {
+        FailInProgress();
+        return SOCKET_ERROR;
+    }
+    int received;
+    while ((received = CAsyncSocket::ReceiveFromHelper(buffer, length, from, fromLength, flags))
+        == SOCKET_ERROR) {
+        if (WSAGetLastError() != WSAEWOULDBLOCK || !PumpMessages(FD_READ)) {
+            return SOCKET_ERROR;
+        }
+    }
+    return received;
+}
+
+int CSocket::SendToHelper(const void* buffer, int length, const sockaddr* to, socklen_t toLength, int flags)
+{
+    if (m_pbBlocking) {
+        FailInProgress();
+        return SOCKET_ERROR;
+    }
+    int sent;
+    bool waited = false;
+    while ((sent = CAsyncSocket::SendToHelper(buffer, length, to, toLength, flags)) == SOCKET_ERROR) {
+        if (WSAGetLastError() != WSAEWOULDBLOCK || !PumpMessages(FD_WRITE)) {
+            return SOCKET_ERROR;
+        }
+        waited = true;
+    }
+    if (waited) {
+        StopWatchingWrites();
+    }
+    return sent;
+}
+
+bool CSocket::OnMessagePending()
+{
+    // Timers and repaints go on; user input and every socket's notifications wait until the
+    // blocking call returns.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
+    return false;
+}
+
+bool CSocket::PumpMessages(long awaitedEvent)
+{
+    // The flag lives on this stack frame: Close, even from the destructor, clears it, and after
+    // that the wait must not touch the object again.
+    bool waiting = true;
+    m_pbBlocking = &waiting;
+    const int fd = m_hSocket;
+    const short awaited = (awaitedEvent == FD_WRITE || awaitedEvent == FD_CONNECT) ? POLLOUT : POLLIN;
+    const QDeadlineTimer retry(m_nTimeOut);
+    bool ready = false;
+    ++s_nBlockingWaits;
+    while (true) {
+        pollfd watched {fd, awaited, 0};
+        const int slice = static_cast<int>(std::min<qint64>(PaintSliceMs, retry.remainingTime()));
+        ready = ::poll(&watched, 1, slice) > 0 && watched.revents != 0;
+        if (ready || retry.hasExpired() || OnMessagePending() || !waiting) {
+            break;
+        }
+    }
+    --s_nBlockingWaits;
+    if (!waiting) {
+        WSASetLastError(WSAEINTR);
+        return false;
+    }
+    m_pbBlocking = nullptr;
+    if (ready && awaitedEvent == FD_CONNECT) {
+        m_nConnectError = TakeConnectOutcome();
+    }
+    return true;
+}
