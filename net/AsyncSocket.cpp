@@ -19,11 +19,13 @@ bool IsWouldBlock(int error)
 }
 
 // Readiness right now: a notifier may have been marked in the same round as another socket's
-// notification that has since consumed what it saw.
+// notification that has since consumed what it saw. An error or hang-up counts as ready, except
+// for urgent data, which only its own flag announces.
 bool IsReady(int fd, short events)
 {
     pollfd watched {fd, events, 0};
-    return ::poll(&watched, 1, 0) > 0 && (watched.revents & (events | POLLERR | POLLHUP)) != 0;
+    const short accepted = events == POLLPRI ? short(POLLPRI) : short(events | POLLERR | POLLHUP);
+    return ::poll(&watched, 1, 0) > 0 && (watched.revents & accepted) != 0;
 }
 
 // Dotted IPv4 text, or a host name whose first IPv4 address is taken.
