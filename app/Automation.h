@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+class QLocalSocket;
+class QWidget;
+
+// A control socket through which end-to-end tests read and drive the windows of a running copy,
+// without a display. Only present when QUORVANE_AUTOMATION names a socket path at start-up.
+//
+// Requests are single lines; each reply is zero or more lines and then an empty line:
+//   windows                      one line per visible window: id, class, title
+//   dump ID                      the window's controls: kind, object name, text (escaped)
+//   click ID NAME                presses the button with that object name or text, after replying
+//   set ID NAME TEXT             puts TEXT (escaped) into the text box with that object name
+//   select ID NAME INDEX         selects an entry of a drop-down list, as the user would
+//   key ID KEY                   sends Escape, Return or Close (the close box) to the window
+// Texts escape backslash, line feed and carriage return as \\, \n and \r.
+class CAutomation : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Starts listening when the environment asks for it; returns null otherwise.
+    static CAutomation* StartFromEnvironment(QObject* parent);
+
+    static QString Escape(const QString& text);
+    static QString Unescape(const QString& text);
+
+private:
+    CAutomation(const QString& path, QObject* parent);
+    void OnConnection();
+    void OnReadyRead(QLocalSocket* client);
+    QString Execute(const QString& request);
+    QWidget* FindWindow(const QString& id) const;
+
+    QLocalServer* m_pServer = nullptr;
+};

@@ -1,0 +1,201 @@
+#include "tests/support/RunningCopy.h"
+
+#include "app/Automation.h"
+#include "tests/support/Lan.h"
+#include "tests/support/Wait.h"
+
+#include <QDir>
+
+#include <optional>
+
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+RunningCopy::RunningCopy(int host)
+    : m_host(host)
+    , m_socketPath(QDir::tempPath() + QStringLiteral("/quorvane-e2e-%1-%2.sock").arg(getpid()).arg(host))
+    , m_process(std::make_unique<QProcess>())
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("QUORVANE_AUTOMATION", m_socketPath);
+    m_process->setProcessEnvironment(environment);
+    m_process->setProcessChannelMode(QProcess::SeparateChannels);
+    const QString ns = qEnvironmentVariable(QStringLiteral("QLAN_NS_%1").arg(host).toUtf8().constData());
+    m_process->start("ip",
+        {"netns", "exec", ns, "unshare", "--uts", "--", "sh", "-c", "hostname \"$0\" && exec \"$@\"",
+            QString::fromStdString(lan::HostName(host)), QStringLiteral(QUORVANE_BINARY)});
+    m_process->waitForStarted();
+
+    // The copy is ready once its control socket answers.
+    WaitFor(
+        [this] {
+            m_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_un address {};
+            address.sun_family = AF_UNIX;
+            const QByteArray path = m_socketPath.toUtf8();
+            std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.constData());
+            if (::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+                return true;
+            }
+            close(m_fd);
+            m_fd = -1;
+            return false;
+        },
+        10000);
+}
+
+RunningCopy::~RunningCopy()
+{
+    if (IsRunning()) {
+        m_process->kill();
+        m_process->waitForFinished(5000);
+    }
+    if (m_fd >= 0) {
+        close(m_fd);
+    }
+    QFile::remove(m_socketPath);
+}
+
+bool RunningCopy::IsRunning() const
+{
+    return m_process->state() != QProcess::NotRunning;
+}
+
+QStringList RunningCopy::Request(const QString& request)
+{
+    if (m_fd < 0) {
+        return {};
+    }
+    const QByteArray line = (request + '\n').toUtf8();
+    if (write(m_fd, line.constData(), line.size()) != line.size()) {
+        return {};
+    }
+    // The reply ends with an empty line.
+    QByteArray reply;
+    char buffer[4096];
+    while (!reply.endsWith("\n\n") && reply != "\n") {
+        const ssize_t length = read(m_fd, buffer, sizeof buffer);
+        if (length <= 0) {
+            return {};
+        }
+        reply.append(buffer, length);
+    }
+    QStringList lines = QString::fromUtf8(reply).split('\n');
+    while (!lines.isEmpty() && lines.last().isEmpty()) {
+        lines.removeLast();
+    }
+    return lines;
+}
+
+std::vector<RunningCopy::Window> RunningCopy::Windows()
+{
+    std::vector<Window> windows;
+    for (const QString& line : Request("windows")) {
+        const QStringList fields = line.split('\t');
+        if (fields.size() == 3) {
+            windows.push_back({fields[0], fields[1], CAutomation::Unescape(fields[2])});
+        }
+    }
+    return windows;
+}
+
+std::vector<RunningCopy::Window> RunningCopy::WindowsTitled(const QString& title)
+{
+    std::vector<Window> titled;
+    for (const Window& window : Windows()) {
+        if (window.title == title) {
+            titled.push_back(window);
+        }
+    }
+    return titled;
+}
+
+std::optional<RunningCopy::Window> RunningCopy::WaitForWindow(
+    const QString& title, const std::function<bool(const QStringList&)>& test, int timeoutMs)
+{
+    std::optional<Window> found;
+    WaitFor(
+        [&] {
+            for (const Window& window : WindowsTitled(title)) {
+                if (!test || test(Request("dump " + window.id))) {
+                    found = window;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+    return found;
+}
+
+QString RunningCopy::Text(const Window& window, const QString& objectName)
+{
+    for (const QString& line : Request("dump " + window.id)) {
+        const QStringList fields = line.split('\t');
+        if (fields.size() >= 3 && fields[1] == objectName) {
+            return CAutomation::Unescape(fields[2]);
+        }
+    }
+    return {};
+}
+
+QStringList RunningCopy::ListEntries(const Window& window, const QString& objectName)
+{
+    for (const QString& line : Request("dump " + window.id)) {
+        QStringList fields = line.split('\t');
+        if (fields.size() >= 3 && fields[0] == "list" && fields[1] == objectName) {
+            QStringList entries;
+            for (const QString& entry : fields.mid(3)) {
+                entries << CAutomation::Unescape(entry);
+            }
+            return entries;
+        }
+    }
+    return {};
+}
+
+void RunningCopy::Click(const Window& window, const QString& button)
+{
+    Request("click " + window.id + " " + button);
+}
+
+void RunningCopy::Set(const Window& window, const QString& objectName, const QString& text)
+{
+    Request("set " + window.id + " " + objectName + " " + CAutomation::Escape(text));
+}
+
+void RunningCopy::Select(const Window& window, const QString& objectName, int index)
+{
+    Request(QStringLiteral("select %1 %2 %3").arg(window.id, objectName).arg(index));
+}
+
+void RunningCopy::Key(const Window& window, const QString& key)
+{
+    Request("key " + window.id + " " + key);
+}
+
+bool RunningCopy::Terminate()
+{
+    m_process->terminate();
+    return m_process->waitForFinished(10000) && m_process->exitStatus() == QProcess::NormalExit;
+}
+
+QString RunningCopy::Identity() const
+{
+    const passwd* user = getpwuid(getuid());
+    return QStringLiteral("%1 (%2)").arg(
+        user ? user->pw_name : "unknown", QString::fromStdString(lan::HostName(m_host)));
+}
+
+QString RunningCopy::Address() const
+{
+    return QString::fromStdString(lan::Address(m_host));
+}
+
+QString RunningCopy::ErrorOutput()
+{
+    return QString::fromLocal8Bit(m_process->readAllStandardError());
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// A real copy of the program running on one host of the virtual LAN, offscreen, read and driven
+// through its automation socket.
+class RunningCopy
+{
+public:
+    explicit RunningCopy(int host);
+    ~RunningCopy();
+    RunningCopy(const RunningCopy&) = delete;
+    RunningCopy& operator=(const RunningCopy&) = delete;
+
+    struct Window
+    {
+        QString id;
+        QString className;
+        QString title;
+    };
+
+    bool IsRunning() const;
+    // Sends one request and returns the reply's lines.
+    QStringList Request(const QString& request);
+    std::vector<Window> Windows();
+    std::vector<Window> WindowsTitled(const QString& title);
+    // Waits until a window titled so is open (and, when given, its dump satisfies the test).
+    std::optional<Window> WaitForWindow(const QString& title,
+        const std::function<bool(const QStringList&)>& test = {}, int timeoutMs = 10000);
+    // The control's text from a dump line: kind, object name, text.
+    QString Text(const Window& window, const QString& objectName);
+    // The entries of a drop-down list.
+    QStringList ListEntries(const Window& window, const QString& objectName);
+    void Click(const Window& window, const QString& button);
+    void Set(const Window& window, const QString& objectName, const QString& text);
+    void Select(const Window& window, const QString& objectName, int index);
+    void Key(const Window& window, const QString& key);
+
+    // Ends the copy with SIGTERM and waits for it.
+    bool Terminate();
+    QString Identity() const;
+    QString Address() const;
+    QString ErrorOutput();
+
+private:
+    int m_host;
+    QString m_socketPath;
+    std::unique_ptr<QProcess> m_process;
+    int m_fd = -1;
+};
