@@ -112,6 +112,7 @@ private:
     bool m_bOutOfBandPaused = false;
     bool m_bWriteWanted = false;
     int m_nDelivering = 0;
+    // Expires with the watcher, that is on Close or destruction of the owner.
     std::shared_ptr<char> m_pAlive = std::make_shared<char>();
     QSocketNotifier* m_pNotifiers[WatchCount] = {};
 };
