@@ -1,16 +1,69 @@
 #pragma once
 
+#include "chat/ChatProtocol.h"
 #include "net/AsyncSocket.h"
 
-constexpr unsigned CHAT_PORT = 101;
+#include <memory>
+#include <vector>
 
-// The listener on TCP port 101. Until chats are built, it accepts each connection and lets it go
-// at once, so a waiting connection cannot keep the listener busy.
+class IChatRequestWindow;
+class IChatWindow;
+class IDeclineWindow;
+
+// The accepter's side of the chat. One instance listens on TCP port 101 for the whole run;
+// every connection it accepts is a further instance, which serves one request and, once
+// accepted, the chat.
+//
+// An accepted connection belongs to the listener until its first message: then it passes to
+// its "Received Chat Request" window, which the listener still keeps track of while it is
+// hidden, so that nothing is left behind when the listener goes.
 class CChatListenSocket : public CAsyncSocket
 {
 public:
+    enum State : int {
+        AwaitIdentity = 0,
+        Requested = 1,
+        Declined = 2,
+        Chatting = 3,
+    };
+
+    CChatListenSocket();
+    ~CChatListenSocket() override;
+
     bool CreateListener(unsigned port = CHAT_PORT);
 
+    // The user's answer: "OK" and chatting, or "NO WAY" and the decline window serves it.
+    void AcceptChat();
+    void DeclineChat();
+
+    void SetWindow(IChatRequestWindow* window) { m_pRequestWindow = window; }
+    void SetWindow(IDeclineWindow* window) { m_pDeclineWindow = window; }
+    void SetWindow(IChatWindow* window) { m_pChatWindow = window; }
+    int GetState() const { return m_nState; }
+
+    // On the listening instance: connections with no window yet, and hidden request windows.
+    size_t GetUnclaimedCount() const { return m_unclaimed.size(); }
+    size_t GetHiddenWindowCount() const { return m_hiddenWindows.size(); }
+
 protected:
+    void OnReceive(int errorCode) override;
     void OnAccept(int errorCode) override;
+    void OnClose(int errorCode) override;
+
+private:
+    void OnIdentity(const CString& identity);
+    void OnSubject(const CString& subject);
+    std::unique_ptr<CChatListenSocket> Release(CChatListenSocket* connection);
+    void ForgetHiddenWindow(IChatRequestWindow* window);
+
+    IChatRequestWindow* m_pRequestWindow = nullptr;
+    IDeclineWindow* m_pDeclineWindow = nullptr;
+    IChatWindow* m_pChatWindow = nullptr;
+    int m_nState = AwaitIdentity;
+    // Accepted connections point back at their listener until their request window is shown.
+    CChatListenSocket* m_pListener = nullptr;
+    bool m_bRequestShown = false;
+
+    std::vector<std::unique_ptr<CChatListenSocket>> m_unclaimed;
+    std::vector<IChatRequestWindow*> m_hiddenWindows;
 };

@@ -1,1 +1,72 @@
 #include "chat/ChatSocket.h"
+
+#include "chat/ChatWindow.h"
+#include "chat/SendChatRequestWindow.h"
+#include "framework/MainWindowLink.h"
+
+CChatSocket::CChatSocket(ISendChatRequestWindow* window)
+    : m_pRequestWindow(window)
+{
+}
+
+void CChatSocket::ConnectTo(const CString& address)
+{
+    Connect(address, CHAT_PORT);
+}
+
+void CChatSocket::OnConnect(int)
+{
+    // A failed attempt sends into nothing and waits in state 1 until the user cancels.
+    if (IMainWindow* mainWindow = AfxGetMainWnd()) {
+        SendChatMessage(*this, mainWindow->GetLocalName());
+    }
+    m_nState = AwaitIdentityReply;
+}
+
+void CChatSocket::OnReceive(int)
+{
+    const CString text = ReceiveChatMessage(*this);
+    // The windows called below may destroy this connection: nothing touches it afterwards.
+    switch (m_nState) {
+    case AwaitIdentityReply:
+        if (IsChatOk(text) && m_pRequestWindow) {
+            SendChatMessage(*this, m_pRequestWindow->GetSubject());
+            m_nState = AwaitDecision;
+        }
+        return;
+    case AwaitDecision:
+        if (IsChatOk(text)) {
+            // The request window hands this connection to the chat window, which keeps it.
+            m_nState = Chatting;
+            if (m_pRequestWindow) {
+                m_pRequestWindow->OnChatAccepted();
+            }
+        } else {
+            m_nState = Declined;
+        }
+        return;
+    case Chatting:
+        if (m_pChatWindow) {
+            m_pChatWindow->ShowReceived(text);
+        }
+        return;
+    case Declined:
+        if (m_pRequestWindow) {
+            m_pRequestWindow->OnDeclineReason(text);
+        }
+        return;
+    default:
+        return;
+    }
+}
+
+void CChatSocket::OnClose(int)
+{
+    if (m_nState == Chatting) {
+        if (m_pChatWindow) {
+            m_pChatWindow->OnPeerLeft();
+        }
+    } else if (m_pRequestWindow) {
+        m_pRequestWindow->OnDeclinedWithoutReason();
+    }
+}

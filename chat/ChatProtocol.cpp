@@ -1,0 +1,29 @@
+#include "chat/ChatProtocol.h"
+
+#include "net/AsyncSocket.h"
+
+#include <array>
+#include <cstring>
+
+CString ReceiveChatMessage(CAsyncSocket& socket)
+{
+    std::array<char, CHAT_READ_SIZE> buffer {};
+    const int received = socket.Receive(buffer.data(), CHAT_READ_SIZE);
+    if (received <= 0) {
+        return {};
+    }
+    const size_t length = strnlen(buffer.data(), static_cast<size_t>(received));
+    return CString(buffer.data(), length);
+}
+
+void SendChatMessage(CAsyncSocket& socket, const CString& text)
+{
+    if (!text.empty()) {
+        socket.Send(text.data(), static_cast<int>(text.size()));
+    }
+}
+
+bool IsChatOk(const CString& text)
+{
+    return text == CHAT_OK;
+}
