@@ -1,6 +1,8 @@
 #include "app/MainDialog.h"
 
 #include "app/AboutDialog.h"
+#include "chat/ChatWindows.h"
+#include "chat/SendChatRequestDialog.h"
 #include "framework/Alert.h"
 #include "framework/QtText.h"
 #include "net/ReceiveMessageDialog.h"
@@ -48,6 +50,7 @@ CMainDialog::CMainDialog(QWidget* parent)
     connect(ui.fileButton, &QPushButton::clicked, this, [this] { OnFile(); });
     connect(ui.messageButton, &QPushButton::clicked, this, [this] { OnMessage(); });
     connect(ui.peerList, &QComboBox::activated, this, [this] { OnSelchangePeerList(); });
+    RegisterChatWindows();
 }
 
 CMainDialog::~CMainDialog() = default;
@@ -192,6 +195,10 @@ void CMainDialog::OnAnnounce()
 void CMainDialog::OnChat()
 {
     UpdateData(true);
+    auto* window = new CSendChatRequestDialog;
+    window->m_strPeer = m_strPeer;
+    window->m_strHeader = "Send Chat Request To " + m_strPeer;
+    window->Create();
 }
 
 void CMainDialog::OnFile()

@@ -1,0 +1,107 @@
+#include "chat/ChatDialog.h"
+
+#include "chat/ChatProtocol.h"
+#include "chat/WindowFrame.h"
+#include "framework/QtText.h"
+
+#include <QIcon>
+#include <QScrollBar>
+#include <QTextCursor>
+
+CChatDialog::CChatDialog()
+{
+    ui.setupUi(this);
+    ApplyChatWindowFrame(this);
+    ui.transcriptEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    connect(ui.sendButton, &QPushButton::clicked, this, [this] { OnSendLine(); });
+    connect(ui.closeButton, &QPushButton::clicked, this, [this] { OnCloseChat(); });
+}
+
+CChatDialog::~CChatDialog() = default;
+
+void CChatDialog::SetConnection(std::unique_ptr<CAsyncSocket> connection)
+{
+    m_pSocket = std::move(connection);
+}
+
+void CChatDialog::DoDataExchange(bool bSaveAndValidate)
+{
+    DDX_Text(bSaveAndValidate, ui.headerLabel, m_strHeader);
+    DDX_Text(bSaveAndValidate, ui.transcriptEdit, m_strTranscript);
+    DDX_Text(bSaveAndValidate, ui.inputEdit, m_strInput);
+}
+
+bool CChatDialog::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    setWindowIcon(QIcon(QStringLiteral(":/icons/chat.svg")));
+    ui.inputEdit->setFocus();
+    return true;
+}
+
+void CChatDialog::ShowReceived(const CString& text)
+{
+    CString rest = text;
+    while (!rest.empty()) {
+        const size_t end = rest.find(CHAT_LINE_END);
+        const size_t length = end == CString::npos ? rest.size() : end + 2;
+        AppendText(m_strPeer + ":" + rest.substr(0, length));
+        rest.erase(0, length);
+    }
+}
+
+void CChatDialog::OnPeerLeft()
+{
+    // Closed before the box: its nested loop must not deliver anything more for it.
+    m_pSocket.reset();
+    MessageBox(m_strPeer + " Left The Chat");
+    EndChat();
+}
+
+void CChatDialog::OnSendLine()
+{
+    if (!m_pSocket) {
+        return;
+    }
+    const CString line = FromQString(ui.inputEdit->text()) + CHAT_LINE_END;
+    m_pSocket->Send(line.data(), static_cast<int>(line.size()));
+    AppendText("You:" + line);
+    ui.inputEdit->clear();
+}
+
+void CChatDialog::OnCloseChat()
+{
+    if (MessageBox("Are you sure?", "Stop", MB_YESNO | MB_ICONQUESTION) == IDYES) {
+        EndChat();
+    }
+}
+
+void CChatDialog::OnCancel()
+{
+    if (m_pSocket && MessageBox("Are you sure?", "Stop", MB_YESNO | MB_ICONQUESTION) != IDYES) {
+        return;
+    }
+    m_pSocket.reset();
+    DestroyWindow();
+}
+
+void CChatDialog::AppendText(const CString& text)
+{
+    QTextCursor cursor(ui.transcriptEdit->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(ToQString(text).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+    QScrollBar* bar = ui.transcriptEdit->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+void CChatDialog::EndChat()
+{
+    m_pSocket.reset();
+    ui.sendButton->setEnabled(false);
+    ui.closeButton->setEnabled(false);
+    UpdateData(true);
+    m_strHeader = "Chat Ended";
+    UpdateData(false);
+    QScrollBar* bar = ui.transcriptEdit->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}

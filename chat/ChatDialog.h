@@ -1,0 +1,45 @@
+#pragma once
+
+#include "chat/ChatWindow.h"
+#include "framework/Dialog.h"
+#include "net/AsyncSocket.h"
+#include "ui_ChatDialog.h"
+
+#include <memory>
+
+// "Chat": one two-person conversation after its request was accepted. Works with either end of
+// the chat connection, which it owns and closes when the chat ends on this side.
+class CChatDialog : public CDialog, public IChatWindow
+{
+    Q_OBJECT
+
+public:
+    CChatDialog();
+    ~CChatDialog() override;
+
+    // Takes ownership of the chat's connection; the caller points the connection at this window.
+    void SetConnection(std::unique_ptr<CAsyncSocket> connection);
+    bool HasConnection() const { return m_pSocket != nullptr; }
+
+    void ShowReceived(const CString& text) override;
+    void OnPeerLeft() override;
+
+    CString m_strPeer;
+    CString m_strTranscript;
+    CString m_strHeader;
+    CString m_strInput;
+
+protected:
+    void DoDataExchange(bool bSaveAndValidate) override;
+    bool OnInitDialog() override;
+    void OnCancel() override;
+    void OnSendLine();
+    void OnCloseChat();
+
+private:
+    void AppendText(const CString& text);
+    void EndChat();
+
+    std::unique_ptr<CAsyncSocket> m_pSocket;
+    Ui::ChatDialog ui;
+};

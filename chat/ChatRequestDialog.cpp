@@ -1,0 +1,87 @@
+#include "chat/ChatRequestDialog.h"
+
+#include "chat/ChatDialog.h"
+#include "chat/DeclineDialog.h"
+#include "chat/WindowFrame.h"
+
+#include <QIcon>
+
+CChatRequestDialog::CChatRequestDialog(std::unique_ptr<CChatListenSocket> connection)
+    : m_pSocket(std::move(connection))
+{
+    ui.setupUi(this);
+    ApplyChatWindowFrame(this);
+    connect(ui.acceptButton, &QPushButton::clicked, this, [this] { OnAcceptRequest(); });
+    connect(ui.declineButton, &QPushButton::clicked, this, [this] { OnDeclineRequest(); });
+}
+
+CChatRequestDialog::~CChatRequestDialog() = default;
+
+void CChatRequestDialog::DoDataExchange(bool bSaveAndValidate)
+{
+    DDX_Text(bSaveAndValidate, ui.headerLabel, m_strHeader);
+    DDX_Text(bSaveAndValidate, ui.subjectEdit, m_strSubject);
+}
+
+bool CChatRequestDialog::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    setWindowIcon(QIcon(QStringLiteral(":/icons/chat.svg")));
+    ui.acceptButton->setFocus();
+    return true;
+}
+
+void CChatRequestDialog::ShowRequest(const CString& subject)
+{
+    m_strSubject = subject;
+    Create();
+}
+
+void CChatRequestDialog::OnRequestCancelled()
+{
+    m_pSocket.reset();
+    const CString text = "Request Cancelled By " + m_strPeer;
+    if (IsModeless()) {
+        MessageBox(text);
+        DestroyWindow();
+    } else {
+        // The subject never came, so the window was never shown: only the message is seen.
+        AfxMessageBox(text);
+        deleteLater();
+    }
+}
+
+void CChatRequestDialog::OnCancel()
+{
+    m_pSocket.reset();
+    DestroyWindow();
+}
+
+void CChatRequestDialog::OnAcceptRequest()
+{
+    if (!m_pSocket) {
+        return;
+    }
+    m_pSocket->AcceptChat();
+    auto* chat = new CChatDialog;
+    chat->m_strPeer = m_strPeer;
+    chat->m_strHeader = "Chatting With " + m_strPeer;
+    m_pSocket->SetWindow(static_cast<IChatWindow*>(chat));
+    chat->SetConnection(std::move(m_pSocket));
+    chat->Create();
+    DestroyWindow();
+}
+
+void CChatRequestDialog::OnDeclineRequest()
+{
+    if (!m_pSocket) {
+        return;
+    }
+    m_pSocket->DeclineChat();
+    auto* decline = new CDeclineDialog;
+    decline->m_strPeer = m_strPeer;
+    m_pSocket->SetWindow(static_cast<IDeclineWindow*>(decline));
+    decline->SetConnection(std::move(m_pSocket));
+    decline->Create();
+    DestroyWindow();
+}

@@ -1,0 +1,19 @@
+#include "chat/DeclinedDialog.h"
+
+#include "chat/WindowFrame.h"
+#include "ui_DeclinedDialog.h"
+
+CDeclinedDialog::CDeclinedDialog()
+    : ui(std::make_unique<Ui::DeclinedDialog>())
+{
+    ui->setupUi(this);
+    ApplyChatWindowFrame(this);
+    connect(ui->okButton, &QPushButton::clicked, this, [this] { OnOK(); });
+}
+
+CDeclinedDialog::~CDeclinedDialog() = default;
+
+void CDeclinedDialog::DoDataExchange(bool bSaveAndValidate)
+{
+    DDX_Text(bSaveAndValidate, ui->reasonEdit, m_strReason);
+}
