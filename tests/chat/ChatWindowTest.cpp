@@ -1,0 +1,148 @@
+// The chat window's ending, and the whole road of a chat from the main window's Chat button to
+// this copy's own listener.
+#include "app/MainDialog.h"
+#include "chat/SendChatRequestDialog.h"
+#include "tests/chat/ChatFixture.h"
+
+#include <QComboBox>
+
+using namespace chattest;
+
+namespace {
+class ChatWindowTest : public AccepterFixture
+{
+protected:
+    // An accepted chat with bob, served by a chat window.
+    CChatDialog* StartChat(RawPeer& peer)
+    {
+        peer = Introduce();
+        CChatRequestDialog* request = Request(peer);
+        if (!request) {
+            return nullptr;
+        }
+        Button(request, "acceptButton")->click();
+        EXPECT_EQ(peer.Take(2), "OK");
+        return WaitForWindow<CChatDialog>();
+    }
+};
+} // namespace
+
+TEST_F(ChatWindowTest, PeerLeavingIsToldBeforeTheWindowShowsChatEnded)
+{
+    RawPeer peer;
+    CChatDialog* chat = StartChat(peer);
+    ASSERT_NE(chat, nullptr);
+    std::string seenDuringBox;
+    onBox = [&] {
+        seenDuringBox = Label(chat) + (Button(chat, "sendButton")->isEnabled() ? "|enabled" : "|disabled");
+    };
+    peer.Close();
+    ASSERT_TRUE(WaitForBoxes(1));
+    EXPECT_EQ(boxes[0].text, "bob (hostB) Left The Chat");
+    EXPECT_EQ(boxes[0].style, unsigned(MB_OK));
+    EXPECT_EQ(seenDuringBox, "Chatting With bob (hostB)|enabled");
+    EXPECT_EQ(Label(chat), "Chat Ended");
+    EXPECT_FALSE(Button(chat, "sendButton")->isEnabled());
+    EXPECT_FALSE(Button(chat, "closeButton")->isEnabled());
+    EXPECT_FALSE(chat->HasConnection());
+
+    // An ended chat closes without a question.
+    PressEscape(chat);
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(OpenWindowsOf<CChatDialog>().empty());
+}
+
+TEST_F(ChatWindowTest, CloseAsksStopAndOnYesEndsTheChatButKeepsTheTranscript)
+{
+    RawPeer peer;
+    CChatDialog* chat = StartChat(peer);
+    ASSERT_NE(chat, nullptr);
+    SendLine(chat, "bye");
+    EXPECT_EQ(peer.Take(5), "bye\r\n");
+    chat->findChild<QLineEdit*>("inputEdit")->setText("unsent");
+
+    answers = {IDNO};
+    Button(chat, "closeButton")->click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Are you sure?");
+    EXPECT_EQ(boxes[0].caption, "Stop");
+    EXPECT_EQ(boxes[0].style, unsigned(MB_YESNO | MB_ICONQUESTION));
+    EXPECT_TRUE(chat->HasConnection());
+    EXPECT_EQ(Label(chat), "Chatting With bob (hostB)");
+    EXPECT_EQ(peer.TakeAll(), "");
+
+    answers = {IDYES};
+    Button(chat, "closeButton")->click();
+    EXPECT_TRUE(peer.WaitForClose());
+    EXPECT_EQ(peer.TakeAll(), "");
+    EXPECT_TRUE(chat->isVisible());
+    EXPECT_EQ(Label(chat), "Chat Ended");
+    EXPECT_EQ(Transcript(chat), "You:bye\n");
+    EXPECT_EQ(chat->findChild<QLineEdit*>("inputEdit")->text(), "unsent");
+    EXPECT_FALSE(Button(chat, "sendButton")->isEnabled());
+    EXPECT_FALSE(Button(chat, "closeButton")->isEnabled());
+}
+
+TEST_F(ChatWindowTest, EscapeDuringAChatAsksFirst)
+{
+    RawPeer peer;
+    CChatDialog* chat = StartChat(peer);
+    ASSERT_NE(chat, nullptr);
+    answers = {IDNO};
+    PressEscape(chat);
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(OpenWindowsOf<CChatDialog>().size(), 1u);
+    answers = {IDYES};
+    PressEscape(chat);
+    EXPECT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].caption, "Stop");
+    EXPECT_TRUE(OpenWindowsOf<CChatDialog>().empty());
+    EXPECT_TRUE(peer.WaitForClose());
+}
+
+TEST_F(ChatWindowTest, WholeRoadFromTheChatButtonToAnAcceptedChatAndBack)
+{
+    // This copy invites itself: both ends are real, the accepter is the fixture's listener.
+    CMainDialog main;
+    AfxSetMainWnd(&main);
+    main.AddPeer(BOB, lan::Address(1));
+    main.findChild<QPushButton*>("chatButton")->click();
+    auto* send = WaitForWindow<CSendChatRequestDialog>();
+    ASSERT_NE(send, nullptr);
+    EXPECT_EQ(Label(send), "Send Chat Request To bob (hostB)");
+    TextBox(send, "subjectEdit")->setPlainText("road");
+    Button(send, "sendButton")->click();
+
+    CChatRequestDialog* request = WaitForWindow<CChatRequestDialog>();
+    ASSERT_NE(request, nullptr);
+    const std::string identity = main.GetLocalName();
+    EXPECT_EQ(Label(request), "Received Chat Request From " + identity);
+    EXPECT_EQ(Text(request, "subjectEdit"), "road\n");
+    Button(request, "acceptButton")->click();
+
+    ASSERT_TRUE(WaitFor([] { return OpenWindowsOf<CChatDialog>().size() == 2; }));
+    CChatDialog* requester = nullptr;
+    CChatDialog* accepter = nullptr;
+    for (auto* chat : OpenWindowsOf<CChatDialog>()) {
+        (Label(chat) == "Chatting With bob (hostB)" ? requester : accepter) = chat;
+    }
+    ASSERT_NE(requester, nullptr);
+    ASSERT_NE(accepter, nullptr);
+    EXPECT_EQ(Label(accepter), "Chatting With " + identity);
+
+    SendLine(requester, "ping");
+    ASSERT_TRUE(WaitFor([&] { return !Transcript(accepter).empty(); }));
+    EXPECT_EQ(Transcript(accepter), identity + ":ping\n");
+    SendLine(accepter, "pong");
+    ASSERT_TRUE(WaitFor([&] { return Transcript(requester).size() > 10; }));
+    EXPECT_EQ(Transcript(requester), "You:ping\nbob (hostB):pong\n");
+
+    answers = {IDYES};
+    Button(requester, "closeButton")->click();
+    ASSERT_TRUE(WaitForBoxes(2));
+    EXPECT_EQ(boxes[1].text, identity + " Left The Chat");
+    EXPECT_EQ(Label(accepter), "Chat Ended");
+    EXPECT_EQ(Label(requester), "Chat Ended");
+    CDialog::DestroyAllWindows();
+    AfxSetMainWnd(&mainWindow);
+}
