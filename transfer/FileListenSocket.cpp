@@ -1,5 +1,57 @@
 #include "transfer/FileListenSocket.h"
 
+#include "chat/DeclineWindow.h"
+#include "framework/Alert.h"
+#include "transfer/FileWindows.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+IFileWindowFactory* g_pFactory = nullptr;
+
+bool WriteAll(int fd, const char* data, size_t length)
+{
+    while (length > 0) {
+        const ssize_t written = ::write(fd, data, length);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        length -= static_cast<size_t>(written);
+    }
+    return true;
+}
+} // namespace
+
+IFileWindowFactory* GetFileWindowFactory()
+{
+    return g_pFactory;
+}
+
+void SetFileWindowFactory(IFileWindowFactory* factory)
+{
+    g_pFactory = factory;
+}
+
+CFileListenSocket::CFileListenSocket() = default;
+
+CFileListenSocket::~CFileListenSocket()
+{
+    CloseFile();
+    // Pending connections die with their listener; the socket layer closes this one afterwards.
+    m_pending.clear();
+}
+
 bool CFileListenSocket::CreateListener(unsigned port)
 {
     return Create(port, SOCK_STREAM, FD_ALL_EVENTS);
@@ -7,6 +59,321 @@ bool CFileListenSocket::CreateListener(unsigned port)
 
 void CFileListenSocket::OnAccept(int)
 {
-    CAsyncSocket connection;
-    Accept(connection);
+    auto connection = std::make_unique<CFileListenSocket>();
+    if (!Accept(*connection)) {
+        return;
+    }
+    if (m_pending.size() >= MAX_PENDING) {
+        return;
+    }
+    const int on = 1;
+    connection->SetSockOpt(TCP_NODELAY, &on, sizeof on, IPPROTO_TCP);
+    connection->m_pListener = this;
+    m_pending.push_back(std::move(connection));
+}
+
+void CFileListenSocket::OnReceive(int)
+{
+    char buffer[filewire::READ_SIZE] = {};
+    const int received = Receive(buffer, sizeof buffer);
+    if (received <= 0) {
+        return;
+    }
+    HandleMessage(buffer, static_cast<size_t>(received));
+}
+
+void CFileListenSocket::OnClose(int)
+{
+    // Whatever is still waiting belongs to the batch and is stored before the close is judged.
+    const std::weak_ptr<char> alive = m_pAlive;
+    for (;;) {
+        char buffer[filewire::READ_SIZE] = {};
+        const int received = Receive(buffer, sizeof buffer);
+        if (received <= 0) {
+            break;
+        }
+        HandleMessage(buffer, static_cast<size_t>(received));
+        if (alive.expired()) {
+            return;
+        }
+    }
+
+    switch (m_nState) {
+    case AwaitIdentity:
+    case AwaitCount:
+    case AwaitNames:
+    case AwaitSizes:
+    case AwaitDescription:
+        Discard();
+        return;
+    case DecisionPending:
+        if (m_pRequestWindow) {
+            m_pRequestWindow->OnRequestCancelled();
+        }
+        return;
+    case Declined:
+        if (m_pDeclineWindow) {
+            m_pDeclineWindow->OnRequestCancelled();
+        }
+        return;
+    case Receiving:
+        if (m_nBatchReceived < m_nTotal && m_pProgressWindow) {
+            m_pProgressWindow->OnTerminated();
+        }
+        return;
+    case Finished:
+        return;
+    }
+}
+
+void CFileListenSocket::HandleMessage(const char* data, size_t length)
+{
+    switch (m_nState) {
+    case AwaitIdentity:
+    case AwaitCount:
+    case AwaitNames:
+    case AwaitSizes:
+    case AwaitDescription:
+        HandleHeader(data, length);
+        return;
+    case Receiving:
+        Reply(filewire::REPLY_OK);
+        Store(data, length);
+        return;
+    case DecisionPending:
+    case Declined:
+    case Finished:
+        return;
+    }
+}
+
+void CFileListenSocket::HandleHeader(const char* data, size_t length)
+{
+    switch (m_nState) {
+    case AwaitIdentity:
+        Reply(filewire::REPLY_OK);
+        m_strPeer = filewire::MessageText(data, length);
+        m_nState = AwaitCount;
+        return;
+    case AwaitCount: {
+        const std::uint32_t count = filewire::DecodeNumber(data, length);
+        if (!filewire::IsValidFileCount(count)) {
+            Discard();
+            return;
+        }
+        Reply(filewire::REPLY_OK);
+        m_nCount = count;
+        m_names.reserve(count);
+        m_sizes.assign(count, 0);
+        m_nIndex = 0;
+        m_nState = AwaitNames;
+        return;
+    }
+    case AwaitNames:
+        if (!filewire::IsSafeFileName(data, length)) {
+            Discard();
+            return;
+        }
+        Reply(filewire::REPLY_OK);
+        m_names.emplace_back(data, length);
+        if (++m_nIndex == m_nCount) {
+            m_nIndex = 0;
+            m_nState = AwaitSizes;
+        }
+        return;
+    case AwaitSizes: {
+        const std::uint32_t size = filewire::DecodeNumber(data, length);
+        if (!filewire::AddToTotal(m_nTotal, size)) {
+            Discard();
+            return;
+        }
+        Reply(filewire::REPLY_OK);
+        m_sizes[m_nIndex] = size;
+        if (++m_nIndex == m_nCount) {
+            m_nIndex = 0;
+            m_nState = AwaitDescription;
+        }
+        return;
+    }
+    case AwaitDescription:
+        m_strDescription = filewire::MessageText(data, length);
+        OpenRequestWindow();
+        return;
+    default:
+        return;
+    }
+}
+
+void CFileListenSocket::OpenRequestWindow()
+{
+    m_nState = DecisionPending;
+    std::unique_ptr<CFileListenSocket> self = m_pListener ? m_pListener->TakePending(this) : nullptr;
+    m_pListener = nullptr;
+    if (!self) {
+        return;
+    }
+    IFileWindowFactory* factory = GetFileWindowFactory();
+    if (!factory) {
+        return; // nobody can answer: the connection closes
+    }
+    MessageBeep();
+    // The request window owns the connection from here on.
+    factory->OpenFileRequest(std::move(self));
+}
+
+void CFileListenSocket::AcceptFiles(const CString& directory)
+{
+    Reply(filewire::REPLY_OK);
+    m_strDirectory = directory;
+    if (m_strDirectory.empty() || m_strDirectory.back() != '/') {
+        m_strDirectory += '/';
+    }
+    m_nState = Receiving;
+    m_nIndex = 0;
+    if (!OpenFromCurrent()) {
+        return;
+    }
+    if (m_pProgressWindow) {
+        m_pProgressWindow->SetBatchTotal(m_nTotal);
+    }
+    if (m_nTotal == 0) {
+        Finish();
+    }
+}
+
+void CFileListenSocket::DeclineFiles()
+{
+    Reply(filewire::DECLINE);
+    m_nState = Declined;
+}
+
+bool CFileListenSocket::Store(const char* data, size_t length)
+{
+    while (length > 0 && m_nIndex < m_nCount) {
+        const size_t piece = std::min<size_t>(length, m_sizes[m_nIndex] - m_nFileReceived);
+        if (!WriteAll(m_hFile, data, piece)) {
+            Fail(errno);
+            return false;
+        }
+        data += piece;
+        length -= piece;
+        m_nFileReceived += static_cast<std::uint32_t>(piece);
+        m_nBatchReceived += static_cast<std::uint32_t>(piece);
+        if (m_pProgressWindow) {
+            m_pProgressWindow->ShowProgress(m_nFileReceived, m_nBatchReceived);
+        }
+        if (m_nFileReceived == m_sizes[m_nIndex]) {
+            CloseFile();
+            ++m_nIndex;
+            // Empty files that follow are created here, also after the last bytes of the batch.
+            if (!OpenFromCurrent()) {
+                return false;
+            }
+        }
+        if (m_nBatchReceived == m_nTotal) {
+            Finish();
+            return false;
+        }
+    }
+    // Bytes beyond the batch have no file to go to.
+    return true;
+}
+
+bool CFileListenSocket::OpenFromCurrent()
+{
+    while (m_nIndex < m_nCount) {
+        if (!OpenCurrentFile()) {
+            return false;
+        }
+        if (m_sizes[m_nIndex] > 0) {
+            return true;
+        }
+        CloseFile();
+        ++m_nIndex;
+    }
+    return true;
+}
+
+bool CFileListenSocket::OpenCurrentFile()
+{
+    CloseFile();
+    const CString path = m_strDirectory + m_names[m_nIndex];
+    // A symbolic link standing at the name is not followed, and a pipe or device is refused.
+    const int fd
+        = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        Fail(errno);
+        return false;
+    }
+    struct stat status
+    {
+    };
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        Fail(EINVAL);
+        return false;
+    }
+    m_hFile = fd;
+    m_nFileReceived = 0;
+    if (m_pProgressWindow) {
+        m_pProgressWindow->ShowFile(m_names[m_nIndex], m_sizes[m_nIndex]);
+    }
+    return true;
+}
+
+void CFileListenSocket::CloseFile()
+{
+    if (m_hFile >= 0) {
+        ::close(m_hFile);
+        m_hFile = -1;
+    }
+}
+
+void CFileListenSocket::Fail(int errnoValue)
+{
+    // Nothing more is written, and no reply goes out: the window closes the connection first.
+    CloseFile();
+    m_nState = Finished;
+    const CString message = DescribeFileError(m_strDirectory + m_names[m_nIndex], errnoValue);
+    if (m_pProgressWindow) {
+        m_pProgressWindow->OnTransferFailed(message);
+    } else {
+        Close();
+    }
+}
+
+void CFileListenSocket::Finish()
+{
+    CloseFile();
+    m_nState = Finished;
+    if (m_pProgressWindow) {
+        m_pProgressWindow->OnFinished();
+    }
+}
+
+void CFileListenSocket::Reply(const char* text)
+{
+    Send(text, static_cast<int>(std::char_traits<char>::length(text)));
+}
+
+void CFileListenSocket::Discard()
+{
+    if (m_pListener) {
+        // Destroys this connection.
+        m_pListener->TakePending(this);
+    } else {
+        Close();
+    }
+}
+
+std::unique_ptr<CFileListenSocket> CFileListenSocket::TakePending(CFileListenSocket* connection)
+{
+    const auto found = std::find_if(m_pending.begin(), m_pending.end(),
+        [connection](const auto& pending) { return pending.get() == connection; });
+    if (found == m_pending.end()) {
+        return nullptr;
+    }
+    std::unique_ptr<CFileListenSocket> taken = std::move(*found);
+    m_pending.erase(found);
+    return taken;
 }

@@ -1,16 +1,105 @@
 #pragma once
 
 #include "net/AsyncSocket.h"
+#include "transfer/FileProtocol.h"
 
-constexpr unsigned FILE_PORT = 102;
+#include <cstdint>
+#include <memory>
+#include <vector>
 
-// The listener on TCP port 102. Until file transfer is built, it accepts each connection and lets
-// it go at once.
+class IDeclineWindow;
+class IFileProgressWindow;
+class IFileRequestWindow;
+
+constexpr unsigned FILE_PORT = filewire::PORT;
+
+// The receiving end of file transmissions. The main window's instance listens on TCP port 102;
+// every connection it accepts is a further instance that collects one request's header, opens
+// the File Request window, and after the user's acceptance writes the batch into the chosen
+// directory.
 class CFileListenSocket : public CAsyncSocket
 {
 public:
+    enum State {
+        AwaitIdentity,
+        AwaitCount,
+        AwaitNames,
+        AwaitSizes,
+        AwaitDescription,
+        DecisionPending,
+        Receiving,
+        Declined,
+        Finished,
+    };
+
+    // Connections whose header is still arriving; more are turned away until some complete.
+    static constexpr size_t MAX_PENDING = 64;
+
+    CFileListenSocket();
+    ~CFileListenSocket() override;
+
     bool CreateListener(unsigned port = FILE_PORT);
+
+    State GetState() const { return m_nState; }
+    const CString& GetPeer() const { return m_strPeer; }
+    const std::vector<CString>& GetNames() const { return m_names; }
+    const std::vector<std::uint32_t>& GetSizes() const { return m_sizes; }
+    std::uint32_t GetTotal() const { return m_nTotal; }
+    const CString& GetDescription() const { return m_strDescription; }
+    // Accepted connections that have no window yet (listener only).
+    size_t GetPendingCount() const { return m_pending.size(); }
+
+    // The window that serves the connection; each hand-over points the connection at the next.
+    void SetRequestWindow(IFileRequestWindow* window) { m_pRequestWindow = window; }
+    void SetProgressWindow(IFileProgressWindow* window) { m_pProgressWindow = window; }
+    void SetDeclineWindow(IDeclineWindow* window) { m_pDeclineWindow = window; }
+
+    // The user chose a directory: replies "OK" and creates the first file. The progress window
+    // must be set; it may destroy this connection before the call returns.
+    void AcceptFiles(const CString& directory);
+    // Sends "NO WAY"; the decline window takes over.
+    void DeclineFiles();
 
 protected:
     void OnAccept(int errorCode) override;
+    void OnReceive(int errorCode) override;
+    void OnClose(int errorCode) override;
+
+private:
+    void HandleMessage(const char* data, size_t length);
+    void HandleHeader(const char* data, size_t length);
+    void OpenRequestWindow();
+    // Each of these returns false when this connection has been destroyed meanwhile.
+    bool Store(const char* data, size_t length);
+    bool OpenFromCurrent();
+    bool OpenCurrentFile();
+    void CloseFile();
+    void Fail(int errnoValue);
+    void Finish();
+    void Reply(const char* text);
+    // Drops a connection whose header never completed, or was invalid.
+    void Discard();
+    std::unique_ptr<CFileListenSocket> TakePending(CFileListenSocket* connection);
+
+    State m_nState = AwaitIdentity;
+    uint32_t m_nCount = 0;
+    CString m_strPeer;
+    std::vector<CString> m_names;
+    std::uint32_t m_nTotal = 0;
+    std::vector<std::uint32_t> m_sizes;
+    std::uint32_t m_nFileReceived = 0;
+    CString m_strDescription;
+    CString m_strDirectory;
+    uint32_t m_nIndex = 0;
+    int m_hFile = -1;
+    std::uint32_t m_nBatchReceived = 0;
+
+    IFileRequestWindow* m_pRequestWindow = nullptr;
+    IFileProgressWindow* m_pProgressWindow = nullptr;
+    IDeclineWindow* m_pDeclineWindow = nullptr;
+
+    // Until its request window exists, a connection belongs to the listener that accepted it.
+    CFileListenSocket* m_pListener = nullptr;
+    std::vector<std::unique_ptr<CFileListenSocket>> m_pending;
+    std::shared_ptr<char> m_pAlive = std::make_shared<char>();
 };

@@ -1,0 +1,97 @@
+#include "framework/FileDialog.h"
+
+#include "framework/QtText.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileSystemModel>
+
+#include <utility>
+
+const char* const SELECT_DIRECTORY_CAPTION = "Select Directory";
+const char* const ALL_FILES_FILTER = "All Files (*.*)";
+
+namespace {
+FileDialogHandler& Handler()
+{
+    static FileDialogHandler handler;
+    return handler;
+}
+
+CString WithSeparator(CString directory)
+{
+    if (directory.empty() || directory.back() != '/') {
+        directory += '/';
+    }
+    return directory;
+}
+
+std::optional<std::vector<CString>> RunOpenFiles(QWidget* owner)
+{
+    QFileDialog dialog(owner);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilter(QString::fromLatin1(ALL_FILES_FILTER));
+    // "*.*" would hide names without a dot; the one entry stands for every file.
+    if (auto* model = dialog.findChild<QFileSystemModel*>()) {
+        model->setNameFilters({QStringLiteral("*")});
+    }
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    std::vector<CString> paths;
+    for (const QString& path : dialog.selectedFiles()) {
+        paths.push_back(FromQString(QDir::toNativeSeparators(path)));
+    }
+    return paths;
+}
+
+std::optional<std::vector<CString>> RunSelectDirectory(QWidget* owner)
+{
+    QFileDialog dialog(owner, QString::fromLatin1(SELECT_DIRECTORY_CAPTION));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.setFileMode(QFileDialog::Directory);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return std::vector<CString> {FromQString(QDir(dialog.selectedFiles().front()).absolutePath())};
+}
+} // namespace
+
+FileSelection SplitSelection(const std::vector<CString>& paths)
+{
+    FileSelection selection;
+    for (const CString& path : paths) {
+        const size_t slash = path.rfind('/');
+        if (selection.names.empty()) {
+            selection.directory = slash == CString::npos ? CString("./") : path.substr(0, slash + 1);
+        }
+        selection.names.push_back(slash == CString::npos ? path : path.substr(slash + 1));
+    }
+    return selection;
+}
+
+std::optional<FileSelection> SelectFilesToOpen(QWidget* owner)
+{
+    const auto paths = Handler() ? Handler()(FileDialogKind::OpenFiles) : RunOpenFiles(owner);
+    if (!paths || paths->empty()) {
+        return std::nullopt;
+    }
+    return SplitSelection(*paths);
+}
+
+std::optional<CString> SelectDirectory(QWidget* owner)
+{
+    const auto paths = Handler() ? Handler()(FileDialogKind::SelectDirectory) : RunSelectDirectory(owner);
+    if (!paths || paths->empty()) {
+        return std::nullopt;
+    }
+    return WithSeparator(paths->front());
+}
+
+void SetFileDialogHandler(FileDialogHandler handler)
+{
+    Handler() = std::move(handler);
+}

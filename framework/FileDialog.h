@@ -1,0 +1,41 @@
+#pragma once
+
+#include "framework/CString.h"
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QWidget;
+
+// Existing files picked together, all from one directory.
+struct FileSelection
+{
+    CString directory; // ends in "/"
+    std::vector<CString> names; // bare names, in the order the dialog gave them
+};
+
+// The open-file dialog: several existing files at once, under the filter "All Files (*.*)",
+// which matches every file, names without a dot included. Nothing when cancelled.
+std::optional<FileSelection> SelectFilesToOpen(QWidget* owner);
+
+// The directory chooser captioned "Select Directory": the chosen directory's full path ending
+// in "/". Nothing when cancelled.
+std::optional<CString> SelectDirectory(QWidget* owner);
+
+// Splits full paths of one directory into the directory and the bare names.
+FileSelection SplitSelection(const std::vector<CString>& paths);
+
+enum class FileDialogKind {
+    OpenFiles,
+    SelectDirectory,
+};
+
+// Tests replace the real dialogs with scripted answers: full paths of the chosen files, or the
+// chosen directory; nothing means cancelled. An empty handler restores the real dialogs.
+using FileDialogHandler = std::function<std::optional<std::vector<CString>>(FileDialogKind)>;
+void SetFileDialogHandler(FileDialogHandler handler);
+
+// The caption and filter the real dialogs use.
+extern const char* const SELECT_DIRECTORY_CAPTION;
+extern const char* const ALL_FILES_FILTER;

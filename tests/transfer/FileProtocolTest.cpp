@@ -1,0 +1,92 @@
+// The pure pieces of file transfer: wire encodings, the checks on what the network sends, and
+// the texts the windows show.
+#include "transfer/FileProtocol.h"
+#include "framework/FileDialog.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace filewire;
+
+TEST(FileProtocolTest, NumbersAreFourBytesLeastSignificantFirst)
+{
+    EXPECT_EQ(EncodeNumber(2), std::string("\x02\x00\x00\x00", 4));
+    EXPECT_EQ(EncodeNumber(3000), std::string("\xB8\x0B\x00\x00", 4));
+    EXPECT_EQ(EncodeNumber(2500), std::string("\xC4\x09\x00\x00", 4));
+    EXPECT_EQ(EncodeNumber(0xFFFFFFFFu), std::string("\xFF\xFF\xFF\xFF", 4));
+    EXPECT_EQ(DecodeNumber("\xC4\x09\x00\x00", 4), 2500u);
+    EXPECT_EQ(DecodeNumber("\xB8\x0B\x00\x00tail", 8), 3000u) << "only the first four bytes count";
+    EXPECT_EQ(DecodeNumber("\x05", 1), 5u) << "a short read counts as zero-filled";
+}
+
+TEST(FileProtocolTest, RepliesTextsAndDescriptions)
+{
+    EXPECT_TRUE(IsReplyOk("OK", 2));
+    EXPECT_FALSE(IsReplyOk("OKOK", 4));
+    EXPECT_FALSE(IsReplyOk("OK\r\n", 4));
+    EXPECT_FALSE(IsReplyOk("ok", 2));
+    EXPECT_FALSE(IsReplyOk("O", 1));
+    EXPECT_EQ(MessageText("ab\0cd", 5), "ab");
+    EXPECT_EQ(EncodeDescription("hi"), "hi\r\n");
+    EXPECT_EQ(EncodeDescription(""), "\r\n");
+}
+
+TEST(FileProtocolTest, ReceivedNamesMustStayInsideTheDirectory)
+{
+    for (const char* good : {"a.txt", "README", ".hidden", "...", "a b", "a\\b"}) {
+        EXPECT_TRUE(IsSafeFileName(good, std::strlen(good))) << good;
+    }
+    for (const char* bad : {"", ".", "..", "a/b", "/etc", "../x", "dir/"}) {
+        EXPECT_FALSE(IsSafeFileName(bad, std::strlen(bad))) << bad;
+    }
+    EXPECT_FALSE(IsSafeFileName("a\0b", 3));
+}
+
+TEST(FileProtocolTest, CountsAndTotalsFromTheNetworkAreBounded)
+{
+    EXPECT_FALSE(IsValidFileCount(0));
+    EXPECT_TRUE(IsValidFileCount(1));
+    EXPECT_TRUE(IsValidFileCount(MAX_FILE_COUNT));
+    EXPECT_FALSE(IsValidFileCount(MAX_FILE_COUNT + 1));
+    EXPECT_GE(MAX_FILE_COUNT, 10000u);
+    std::uint32_t total = 0xFFFFFFF0u;
+    EXPECT_TRUE(AddToTotal(total, 0x0F));
+    EXPECT_EQ(total, 0xFFFFFFFFu);
+    EXPECT_FALSE(AddToTotal(total, 1));
+    EXPECT_EQ(total, 0xFFFFFFFFu) << "a refused size leaves the total";
+}
+
+TEST(FileProtocolTest, SizeTexts)
+{
+    EXPECT_EQ(FormatSize(0), "0 b");
+    EXPECT_EQ(FormatSize(1023), "1023 b");
+    EXPECT_EQ(FormatSize(1024), "1.00 kb");
+    EXPECT_EQ(FormatSize(1536), "1.50 kb");
+    EXPECT_EQ(FormatSize(1048575), "1024.00 kb");
+    EXPECT_EQ(FormatSize(1048576), "1.00 Mb");
+    EXPECT_EQ(FormatSize(4294967295u), "4096.00 Mb");
+    EXPECT_EQ(DescribeBatch({"a.txt"}), "a.txt");
+    EXPECT_EQ(DescribeBatch({"a", "b", "c"}), "3 Files");
+}
+
+TEST(FileProtocolTest, ProgressIsExactOverTheWholeRangeAndEmptyMeansComplete)
+{
+    EXPECT_EQ(Percentage(2000, 5000), 40);
+    EXPECT_EQ(Percentage(50000000, 100000000), 50);
+    EXPECT_EQ(Percentage(4294967294u, 4294967295u), 99);
+    EXPECT_EQ(Percentage(4294967295u, 4294967295u), 100);
+    EXPECT_EQ(Percentage(0, 0), 100);
+    EXPECT_EQ(FormatProgress(4294967295u, 4294967295u), "4294967295 / 4294967295");
+    EXPECT_EQ(FormatProgress(2000, 5000), "2000 / 5000");
+}
+
+TEST(FileProtocolTest, SelectionSplitsIntoDirectoryAndBareNames)
+{
+    const FileSelection one = SplitSelection({"/home/ann/a.txt"});
+    EXPECT_EQ(one.directory, "/home/ann/");
+    EXPECT_EQ(one.names, (std::vector<CString> {"a.txt"}));
+    const FileSelection root = SplitSelection({"/a", "/b"});
+    EXPECT_EQ(root.directory, "/") << "no second separator at the root";
+    EXPECT_EQ(root.names, (std::vector<CString> {"a", "b"}));
+}

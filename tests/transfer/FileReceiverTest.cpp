@@ -1,0 +1,272 @@
+// CFileListenSocket against senders played by plain sockets on host 2: the header, the files on
+// disk, and every way a request or a transfer ends on the receiving side.
+#include "framework/Alert.h"
+#include "tests/transfer/TransferTestSupport.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+using Log = std::vector<std::string>;
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+class FileReceiverTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        REQUIRE_LAN(2);
+        ASSERT_TRUE(listener.CreateListener());
+        ASSERT_TRUE(listener.Listen(5));
+        SetAlertSound([this] { ++beeps; });
+    }
+    void TearDown() override { SetAlertSound({}); }
+
+    std::string Dir() const { return dir.path().toStdString() + "/"; }
+    QStringList Written() const { return QDir(dir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot); }
+
+    // Sends one header message and expects the reply "OK".
+    void Message(Peer& sender, const std::string& bytes)
+    {
+        sender.Send(bytes);
+        ASSERT_EQ(sender.Read(2), "OK") << "after " << bytes.size() << " bytes";
+    }
+    // Plays a sender through the header, up to the open request.
+    ReceiverWindows* Request(Peer& sender, const Files& files, const std::string& description = "hi")
+    {
+        const size_t before = factory.requests.size();
+        Message(sender, "ANN (PC1)");
+        Message(sender, Number(static_cast<std::uint32_t>(files.size())));
+        for (const auto& [name, bytes] : files) {
+            Message(sender, name);
+        }
+        for (const auto& [name, bytes] : files) {
+            Message(sender, Number(static_cast<std::uint32_t>(bytes.size())));
+        }
+        sender.Send(description + "\r\n");
+        if (!WaitFor([&] { return factory.requests.size() > before; })) {
+            return nullptr;
+        }
+        return factory.requests.back().get();
+    }
+    // Sends the data as one chunk per send, each waiting for its reply.
+    void SendData(Peer& sender, const std::string& data)
+    {
+        for (size_t at = 0; at < data.size(); at += 2000) {
+            sender.Send(data.substr(at, 2000));
+            ASSERT_EQ(sender.Read(2), "OK");
+        }
+    }
+
+    FakeFileWindowFactory factory;
+    CFileListenSocket listener;
+    QTemporaryDir dir;
+    int beeps = 0;
+};
+
+TEST_F(FileReceiverTest, ExampleBatchIsAnsweredAndStored)
+{
+    Peer sender = Peer::Connect();
+    const std::string b = Pattern(2500, 'b');
+    ReceiverWindows* request = Request(sender, {{"a.txt", "abc"}, {"b.bin", b}});
+    ASSERT_NE(request, nullptr);
+    EXPECT_EQ(sender.ReadAny(100), "") << "no reply to the description";
+    EXPECT_EQ(beeps, 1);
+    EXPECT_EQ(listener.GetPendingCount(), 0u) << "the request window owns the connection";
+    EXPECT_EQ(request->socket->GetPeer(), "ANN (PC1)");
+    EXPECT_EQ(request->socket->GetNames(), (std::vector<CString> {"a.txt", "b.bin"}));
+    EXPECT_EQ(request->socket->GetTotal(), 2503u);
+    EXPECT_EQ(request->socket->GetDescription(), "hi\r\n");
+    EXPECT_TRUE(Written().isEmpty());
+
+    request->Accept(Dir());
+    ASSERT_EQ(sender.Read(2), "OK");
+    sender.Send("abc");
+    ASSERT_EQ(sender.Read(2), "OK");
+    SendData(sender, b);
+    ASSERT_TRUE(request->Ended());
+    EXPECT_EQ(request->log, (Log {"file a.txt 3", "total 2503", "file b.bin 2500", "finished"}));
+    EXPECT_EQ(request->progress, (Log {"3/3", "2000/2003", "2500/2503"}));
+    EXPECT_EQ(ReadFile(Dir() + "a.txt"), "abc");
+    EXPECT_EQ(ReadFile(Dir() + "b.bin"), b);
+    EXPECT_TRUE(sender.WaitClosed());
+}
+
+TEST_F(FileReceiverTest, ReadsAreDividedAtFileBoundariesAndEmptyFilesAreCreated)
+{
+    Peer sender = Peer::Connect();
+    const Files files
+        = {{"e0", ""}, {"first", Pattern(3000, '1')}, {"e1", ""}, {"second", Pattern(10, '2')}, {"e2", ""}};
+    ReceiverWindows* request = Request(sender, files);
+    ASSERT_NE(request, nullptr);
+    WriteFile(Dir() + "first", "an older file of that name");
+    request->Accept(Dir());
+    ASSERT_EQ(sender.Read(2), "OK");
+    // The end of one file and the start of the next in one read, as after a late reply.
+    SendData(sender, files[1].second.substr(0, 2000));
+    sender.Send(files[1].second.substr(2000) + files[3].second);
+    ASSERT_TRUE(WaitFor([&] { return request->Ended(); }));
+    EXPECT_EQ(request->log.back(), "finished");
+    for (const auto& [name, bytes] : files) {
+        EXPECT_EQ(ReadFile(Dir() + name), bytes) << name;
+    }
+}
+
+TEST_F(FileReceiverTest, EmptyBatchFinishesOnAcceptance)
+{
+    Peer sender = Peer::Connect();
+    ReceiverWindows* request = Request(sender, {{"e1", ""}, {"e2", ""}});
+    ASSERT_NE(request, nullptr);
+    request->Accept(Dir());
+    EXPECT_EQ(request->log, (Log {"file e1 0", "file e2 0", "total 0", "finished"}));
+    EXPECT_EQ(ReadFile(Dir() + "e1"), "");
+    EXPECT_EQ(ReadFile(Dir() + "e2"), "");
+    EXPECT_EQ(sender.Read(2), "OK");
+}
+
+TEST_F(FileReceiverTest, StopInTheSecondOfThreeFilesLeavesWhatArrived)
+{
+    Peer sender = Peer::Connect();
+    const Files files
+        = {{"one", Pattern(100, '1')}, {"two", Pattern(5000, '2')}, {"three", Pattern(100, '3')}};
+    ReceiverWindows* request = Request(sender, files);
+    ASSERT_NE(request, nullptr);
+    request->Accept(Dir());
+    ASSERT_EQ(sender.Read(2), "OK");
+    SendData(sender, files[0].second);
+    SendData(sender, files[1].second.substr(0, 3000));
+    sender.Close();
+    ASSERT_TRUE(WaitFor([&] { return request->Ended(); }));
+    EXPECT_EQ(request->log.back(), "terminated");
+    EXPECT_EQ(ReadFile(Dir() + "one"), files[0].second);
+    EXPECT_EQ(ReadFile(Dir() + "two"), files[1].second.substr(0, 3000));
+    EXPECT_FALSE(ReadFile(Dir() + "three"));
+}
+
+TEST_F(FileReceiverTest, DataWaitingAtTheCloseCompletesTheBatch)
+{
+    Peer sender = Peer::Connect();
+    const std::string data = Pattern(30000, 'w');
+    ReceiverWindows* request = Request(sender, {{"whole", data}});
+    ASSERT_NE(request, nullptr);
+    request->Accept(Dir());
+    ASSERT_EQ(sender.Read(2), "OK");
+    // A sender that finished on an early reply closes while its last chunks are under way.
+    sender.Send(data);
+    sender.Close();
+    ASSERT_TRUE(WaitFor([&] { return request->Ended(); }));
+    EXPECT_EQ(request->log.back(), "finished");
+    EXPECT_EQ(ReadFile(Dir() + "whole"), data);
+}
+
+TEST_F(FileReceiverTest, DeclineAndCancellation)
+{
+    Peer declined = Peer::Connect();
+    ReceiverWindows* first = Request(declined, {{"a", "1"}});
+    ASSERT_NE(first, nullptr);
+    first->Decline();
+    EXPECT_EQ(declined.Read(6), "NO WAY");
+    declined.Send("ignored while declined");
+    EXPECT_EQ(declined.ReadAny(100), "");
+    declined.Close();
+    ASSERT_TRUE(WaitFor([&] { return first->Ended(); }));
+    EXPECT_EQ(first->log, (Log {"cancelled"}));
+
+    Peer pending = Peer::Connect();
+    ReceiverWindows* second = Request(pending, {{"a", "1"}});
+    ASSERT_NE(second, nullptr);
+    pending.Close();
+    ASSERT_TRUE(WaitFor([&] { return second->Ended(); }));
+    EXPECT_EQ(second->log, (Log {"cancelled"}));
+    EXPECT_TRUE(Written().isEmpty());
+}
+
+TEST_F(FileReceiverTest, TwoTransfersAtOnceKeepToTheirOwnDirectories)
+{
+    QTemporaryDir other;
+    Peer ann = Peer::Connect();
+    Peer bob = Peer::Connect();
+    ReceiverWindows* fromAnn = Request(ann, {{"same", Pattern(2500, 'a')}});
+    ReceiverWindows* fromBob = Request(bob, {{"same", Pattern(2500, 'b')}});
+    ASSERT_TRUE(fromAnn && fromBob);
+    fromAnn->Accept(Dir());
+    fromBob->Accept(other.path().toStdString());
+    ASSERT_EQ(ann.Read(2), "OK");
+    ASSERT_EQ(bob.Read(2), "OK");
+    SendData(ann, Pattern(2000, 'a'));
+    SendData(bob, Pattern(2500, 'b'));
+    SendData(ann, Pattern(2500, 'a').substr(2000));
+    ASSERT_TRUE(fromAnn->Ended() && fromBob->Ended());
+    EXPECT_EQ(ReadFile(Dir() + "same"), Pattern(2500, 'a'));
+    EXPECT_EQ(ReadFile(other.path().toStdString() + "/same"), Pattern(2500, 'b'));
+}
+
+TEST_F(FileReceiverTest, InvalidHeadersAreClosedBeforeAnyWindow)
+{
+    struct Case
+    {
+        const char* what;
+        std::vector<std::string> messages; // the last one is refused
+    };
+    const std::vector<Case> cases = {
+        {"no files", {"ANN", Number(0)}},
+        {"too many files", {"ANN", Number(filewire::MAX_FILE_COUNT + 1)}},
+        {"huge count", {"ANN", Number(0xFFFFFFFFu)}},
+        {"empty name", {"ANN", Number(1), std::string("\0", 1)}},
+        {"dot", {"ANN", Number(1), "."}},
+        {"dot dot", {"ANN", Number(2), "ok", ".."}},
+        {"separator", {"ANN", Number(1), "../escape"}},
+        {"absolute", {"ANN", Number(1), "/tmp/x"}},
+        {"zero byte", {"ANN", Number(1), std::string("a\0b", 3)}},
+        {"total over 32 bits", {"ANN", Number(2), "a", "b", Number(0x80000000u), Number(0x80000000u)}},
+    };
+    for (const Case& c : cases) {
+        Peer sender = Peer::Connect();
+        for (size_t i = 0; i + 1 < c.messages.size(); ++i) {
+            Message(sender, c.messages[i]);
+        }
+        sender.Send(c.messages.back());
+        EXPECT_TRUE(sender.WaitClosed()) << c.what;
+        EXPECT_EQ(listener.GetPendingCount(), 0u) << c.what;
+    }
+    EXPECT_TRUE(factory.requests.empty());
+    EXPECT_EQ(beeps, 0);
+    EXPECT_TRUE(Written().isEmpty());
+}
+
+TEST_F(FileReceiverTest, EarlyCloseReleasesTheConnectionSilently)
+{
+    Peer sender = Peer::Connect();
+    Message(sender, "ANN (PC1)");
+    Message(sender, Number(3));
+    ASSERT_TRUE(WaitFor([&] { return listener.GetPendingCount() == 1; }));
+    sender.Close();
+    EXPECT_TRUE(WaitFor([&] { return listener.GetPendingCount() == 0; }));
+    EXPECT_TRUE(factory.requests.empty());
+}
+
+TEST_F(FileReceiverTest, AFileThatCannotBeCreatedClosesTheConnectionAndLinksAreNotFollowed)
+{
+    const std::string outside = Dir() + "outside";
+    WriteFile(outside, "untouched");
+    ASSERT_EQ(mkdir((Dir() + "in").c_str(), 0700), 0);
+    ASSERT_EQ(symlink(outside.c_str(), (Dir() + "in/link").c_str()), 0);
+
+    Peer sender = Peer::Connect();
+    ReceiverWindows* request = Request(sender, {{"fine", "12"}, {"link", "evil"}});
+    ASSERT_NE(request, nullptr);
+    request->Accept(Dir() + "in");
+    ASSERT_EQ(sender.Read(2), "OK");
+    sender.Send("12evil");
+    ASSERT_TRUE(WaitFor([&] { return request->Ended(); }));
+    EXPECT_EQ(request->log.back(), "failed " + Dir() + "in/link is a symbolic link; it was not followed.");
+    EXPECT_EQ(sender.Read(2), "OK") << "the reply to the data came before the failure";
+    EXPECT_TRUE(sender.WaitClosed());
+    EXPECT_EQ(ReadFile(outside), "untouched");
+    EXPECT_EQ(ReadFile(Dir() + "in/fine"), "12");
+}
+
+} // namespace

@@ -1,0 +1,125 @@
+#include "transfer/FileProtocol.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace filewire {
+
+CString EncodeNumber(std::uint32_t value)
+{
+    CString bytes(4, '\0');
+    for (int i = 0; i < 4; ++i) {
+        bytes[static_cast<size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+    return bytes;
+}
+
+std::uint32_t DecodeNumber(const char* data, std::size_t length)
+{
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4 && i < length; ++i) {
+        value |= static_cast<std::uint32_t>(static_cast<unsigned char>(data[i])) << (8 * i);
+    }
+    return value;
+}
+
+CString MessageText(const char* data, std::size_t length)
+{
+    const void* zero = std::memchr(data, '\0', length);
+    return CString(data, zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - data) : length);
+}
+
+bool IsReplyOk(const char* data, std::size_t length)
+{
+    return length == 2 && data[0] == 'O' && data[1] == 'K';
+}
+
+CString EncodeDescription(const CString& description)
+{
+    return description + "\r\n";
+}
+
+bool IsSafeFileName(const char* data, std::size_t length)
+{
+    const CString name(data, length);
+    return !name.empty() && name != "." && name != ".." && name.find('/') == CString::npos
+        && name.find('\0') == CString::npos;
+}
+
+bool IsValidFileCount(std::uint32_t count)
+{
+    return count >= 1 && count <= MAX_FILE_COUNT;
+}
+
+bool AddToTotal(std::uint32_t& total, std::uint32_t size)
+{
+    if (size > UINT32_MAX - total) {
+        return false;
+    }
+    total += size;
+    return true;
+}
+
+} // namespace filewire
+
+namespace {
+CString Printf(const char* format, auto... values)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, format, values...);
+    return text;
+}
+} // namespace
+
+CString FormatSize(std::uint32_t bytes)
+{
+    if (bytes < 1024) {
+        return Printf("%u b", bytes);
+    }
+    const double kilobytes = bytes / 1024.0;
+    if (kilobytes < 1024) {
+        return Printf("%.2f kb", kilobytes);
+    }
+    return Printf("%.2f Mb", kilobytes / 1024);
+}
+
+CString FormatProgress(std::uint32_t done, std::uint32_t total)
+{
+    return Printf("%u / %u", done, total);
+}
+
+int Percentage(std::uint32_t done, std::uint32_t total)
+{
+    if (total == 0) {
+        return 100;
+    }
+    return static_cast<int>(static_cast<std::uint64_t>(done) * 100 / total);
+}
+
+CString DescribeBatch(const std::vector<CString>& names)
+{
+    if (names.size() == 1) {
+        return names.front();
+    }
+    return Printf("%d Files", static_cast<int>(names.size()));
+}
+
+CString DescribeFileError(const CString& path, int errnoValue)
+{
+    switch (errnoValue) {
+    case ENOENT:
+        return path + " was not found.";
+    case EACCES:
+    case EPERM:
+        return "Access to " + path + " was denied.";
+    case ELOOP:
+        return path + " is a symbolic link; it was not followed.";
+    case ENOSPC:
+        return "There is not enough space on the disk for " + path + ".";
+    case EISDIR:
+        return path + " is a directory.";
+    default:
+        return "An error occurred while accessing " + path + ": " + std::strerror(errnoValue) + ".";
+    }
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "framework/CString.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+// The wire format of a file transmission on TCP port 102: lock-step header messages, each
+// answered "OK" but the description, then the data in chunks, each read answered "OK".
+namespace filewire {
+
+constexpr unsigned PORT = 102;
+// Every read on either end, and the largest chunk of data.
+constexpr int READ_SIZE = 2000;
+constexpr int CHUNK_SIZE = 2000;
+// The sender's pacing when no reply comes.
+constexpr int PACING_MS = 500;
+constexpr char REPLY_OK[] = "OK";
+constexpr char DECLINE[] = "NO WAY";
+// No selection holds more files; a larger count from the network is refused before anything is
+// allocated for it.
+constexpr std::uint32_t MAX_FILE_COUNT = 100000;
+
+// Four bytes, least significant first.
+CString EncodeNumber(std::uint32_t value);
+// The first four bytes of a read; a shorter read counts as zero-filled, as the read buffer is.
+std::uint32_t DecodeNumber(const char* data, std::size_t length);
+// The text of a read: its bytes up to the first zero byte.
+CString MessageText(const char* data, std::size_t length);
+// A reply is "OK" only when the read is exactly those two bytes.
+bool IsReplyOk(const char* data, std::size_t length);
+CString EncodeDescription(const CString& description);
+
+// A received name is stored as a file of the chosen directory: it must be one plain component.
+bool IsSafeFileName(const char* data, std::size_t length);
+bool IsValidFileCount(std::uint32_t count);
+// The batch total grows by size; false (total unchanged) when it would not fit in 32 bits.
+bool AddToTotal(std::uint32_t& total, std::uint32_t size);
+
+} // namespace filewire
+
+// "1023 b", "1.50 kb", "4096.00 Mb".
+CString FormatSize(std::uint32_t bytes);
+// "done / total", unsigned.
+CString FormatProgress(std::uint32_t done, std::uint32_t total);
+// Whole percent, rounded down, exact over the 32-bit range; an empty file or batch is complete.
+int Percentage(std::uint32_t done, std::uint32_t total);
+// The name when there is one, else "N Files".
+CString DescribeBatch(const std::vector<CString>& names);
+// What the user is told when a file of the batch cannot be opened, read or written.
+CString DescribeFileError(const CString& path, int errnoValue);
