@@ -10,7 +10,9 @@
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QMenu>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -39,8 +41,8 @@ void ReportOpenFailure(const char* what)
 
 CMainDialog::CMainDialog(QWidget* parent)
     : CDialog(parent)
-    , m_hIcon(QStringLiteral(":/icons/quorvane.svg"))
 {
+    m_hIcon = QIcon(QStringLiteral(":/icons/quorvane.svg"));
     ui.setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
         | Qt::WindowCloseButtonHint);
@@ -59,6 +61,13 @@ bool CMainDialog::OnInitDialog()
 {
     CDialog::OnInitDialog();
     setWindowIcon(m_hIcon);
+
+    m_pTrayIcon = new QSystemTrayIcon(m_hIcon, this);
+    m_pTrayIcon->setToolTip(QStringLiteral("Quorvane"));
+    connect(m_pTrayIcon, &QSystemTrayIcon::activated, this,
+        [this](QSystemTrayIcon::ActivationReason reason) { OnTrayNotify(TRAY_ICON_ID, reason); });
+    m_pTrayIcon->show();
+
     if (!m_presenceSocket.Start()) {
         ReportOpenFailure("UDP port 100");
     }
@@ -76,6 +85,8 @@ void CMainDialog::OnDestroy()
 {
     SendLeaveOnce();
     CDialog::OnDestroy();
+    delete m_pTrayIcon;
+    m_pTrayIcon = nullptr;
     m_peers.clear();
 }
 
@@ -185,6 +196,134 @@ void CMainDialog::OnSysCommand(unsigned id)
     }
 }
 
+void CMainDialog::OnTrayNotify(unsigned iconId, QSystemTrayIcon::ActivationReason reason)
+{
+    if (iconId != TRAY_ICON_ID) {
+        return;
+    }
+    if (reason == QSystemTrayIcon::DoubleClick) {
+        RestoreWindow();
+    } else if (reason == QSystemTrayIcon::Context) {
+        ShowTrayMenu(QCursor::pos());
+    }
+}
+
+std::vector<TrayMenuItem> CMainDialog::BuildCurrentTrayMenu() const
+{
+    std::vector<CString> names;
+    names.reserve(m_peers.size());
+    for (const auto& peer : m_peers) {
+        names.push_back(peer->GetName());
+    }
+    return BuildTrayMenu(IsInTray(), names);
+}
+
+namespace {
+void AddTrayItems(QMenu* menu, const std::vector<TrayMenuItem>& items)
+{
+    for (const TrayMenuItem& item : items) {
+        switch (item.type) {
+        case TrayMenuItem::Type::Separator:
+            menu->addSeparator();
+            break;
+        case TrayMenuItem::Type::Submenu:
+            AddTrayItems(menu->addMenu(ToQString(item.text)), item.children);
+            break;
+        case TrayMenuItem::Type::Command: {
+            // Peer names come from the network: no mnemonics, no markup.
+            QAction* action = menu->addAction(ToQString(item.text).replace('&', "&&"));
+            action->setData(item.id);
+            action->setEnabled(item.enabled);
+            break;
+        }
+        }
+    }
+}
+} // namespace
+
+void CMainDialog::ShowTrayMenu(const QPoint& point)
+{
+    // Built afresh each time, from the peers as they are now.
+    QMenu menu;
+    AddTrayItems(&menu, BuildCurrentTrayMenu());
+    activateWindow();
+    if (QAction* chosen = menu.exec(point)) {
+        OnMenuCommand(chosen->data().toUInt());
+    }
+}
+
+void CMainDialog::OnMenuCommand(unsigned id)
+{
+    const std::optional<TrayCommand> command = DecodeTrayCommand(id);
+    if (!command) {
+        return;
+    }
+    switch (command->kind) {
+    case TrayCommandKind::ShowOrHide:
+        if (IsInTray()) {
+            RestoreWindow();
+        } else {
+            showMinimized();
+        }
+        return;
+    case TrayCommandKind::Announce:
+        OnAnnounce();
+        return;
+    case TrayCommandKind::Close:
+        OnClose();
+        return;
+    case TrayCommandKind::Message:
+    case TrayCommandKind::Chat:
+    case TrayCommandKind::File:
+        break;
+    }
+    // The list may have shrunk while the menu was open.
+    if (command->position >= m_peers.size()) {
+        return;
+    }
+    const int index = ui.peerList->findText(ToQString(m_peers[command->position]->GetName()), Qt::MatchStartsWith);
+    if (index >= 0) {
+        ui.peerList->setCurrentIndex(index);
+    }
+    if (command->kind == TrayCommandKind::Message) {
+        OnMessage();
+    } else if (command->kind == TrayCommandKind::Chat) {
+        OnChat();
+    } else {
+        OnFile();
+    }
+}
+
+bool CMainDialog::IsTrayAvailable() const
+{
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void CMainDialog::paintEvent(QPaintEvent* event)
+{
+    if (m_bFirstPaint) {
+        m_bFirstPaint = false;
+        if (IsTrayAvailable()) {
+            HideToTray();
+            return;
+        }
+    }
+    CDialog::paintEvent(event);
+}
+
+void CMainDialog::changeEvent(QEvent* event)
+{
+    CDialog::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && IsTrayAvailable()) {
+        // Hidden once the state change is through, so the window manager sees it complete.
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized()) {
+                hide();
+            }
+        });
+    }
+}
+
 void CMainDialog::OnAnnounce()
 {
     auto* window = new CSendMessageDialog;
@@ -259,6 +398,25 @@ void CMainDialog::SendLeaveOnce()
         m_bLeaveSent = true;
         m_presenceSocket.SendLeave();
     }
+}
+
+bool CMainDialog::IsInTray() const
+{
+    // A window in the tray is minimised as well as hidden.
+    return isMinimized() || !isVisible();
+}
+
+void CMainDialog::RestoreWindow()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void CMainDialog::HideToTray()
+{
+    hide();
+    setWindowState(windowState() | Qt::WindowMinimized);
 }
 
 void CMainDialog::InsertSorted(const CString& name)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/PeerEntry.h"
+#include "app/TrayMenu.h"
 #include "chat/ChatListenSocket.h"
 #include "framework/Dialog.h"
 #include "framework/MainWindowLink.h"
@@ -9,6 +10,7 @@
 #include "ui_MainDialog.h"
 
 #include <QIcon>
+#include <QSystemTrayIcon>
 
 #include <memory>
 #include <vector>
@@ -38,6 +40,12 @@ public:
     void OnEndSession(bool bEnding);
     void OnSysCommand(unsigned id);
 
+    // The tray icon: its mouse events, its popup menu and the menu's commands.
+    void OnTrayNotify(unsigned iconId, QSystemTrayIcon::ActivationReason reason);
+    void ShowTrayMenu(const QPoint& point);
+    std::vector<TrayMenuItem> BuildCurrentTrayMenu() const;
+    void OnMenuCommand(unsigned id);
+
     const std::vector<std::unique_ptr<CPeerEntry>>& GetPeers() const { return m_peers; }
 
 protected:
@@ -52,6 +60,11 @@ protected:
     void OnSelchangePeerList();
     void OnClose();
 
+    // Without a notification area the window must stay reachable: it is then never hidden.
+    virtual bool IsTrayAvailable() const;
+
+    void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
@@ -59,6 +72,9 @@ private:
     void ApplyButtonRule();
     void SendLeaveOnce();
     void InsertSorted(const CString& name);
+    bool IsInTray() const;
+    void RestoreWindow();
+    void HideToTray();
 
     Ui::MainDialog ui;
     std::vector<std::unique_ptr<CPeerEntry>> m_peers;
@@ -68,6 +84,7 @@ private:
     bool m_bFirstPaint = true;
     CString m_strPeer;
     QIcon m_hIcon;
+    QSystemTrayIcon* m_pTrayIcon = nullptr;
     // However the program ends, the peers hear one goodbye.
     bool m_bLeaveSent = false;
 };

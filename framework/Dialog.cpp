@@ -3,11 +3,18 @@
 #include "framework/QtText.h"
 
 #include <QComboBox>
+#include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
 #include <set>
+
+// Icons and layouts live in a static library, whose resources are registered by hand.
+static void InitResources()
+{
+    Q_INIT_RESOURCE(quorvane);
+}
 
 namespace {
 // Modeless windows that are open; the application destroys the rest when its run ends.
@@ -21,6 +28,8 @@ std::set<CDialog*>& OpenWindows()
 CDialog::CDialog(QWidget* parent)
     : QDialog(parent)
 {
+    static const bool registered = (InitResources(), true);
+    Q_UNUSED(registered);
 }
 
 CDialog::~CDialog()
@@ -31,12 +40,22 @@ CDialog::~CDialog()
 int CDialog::DoModal()
 {
     Initialise();
-    const int result = exec();
+    // Modal to its owner only, as a window run this way disables just its owner: the main
+    // window's run must leave every other window usable. A local loop rather than exec(),
+    // because hiding the window (to the tray) must not end the run.
+    setWindowModality(parentWidget() ? Qt::WindowModal : Qt::NonModal);
+    QEventLoop loop;
+    m_pRunLoop = &loop;
+    m_nResult = IDCANCEL;
+    show();
+    loop.exec(QEventLoop::DialogExec);
+    m_pRunLoop = nullptr;
+    hide();
     if (!m_bDestroyed) {
         m_bDestroyed = true;
         OnDestroy();
     }
-    return result;
+    return m_nResult;
 }
 
 bool CDialog::Create()
@@ -66,8 +85,11 @@ void CDialog::EndDialog(int result)
 {
     if (m_bModeless) {
         DestroyWindow();
-    } else {
-        done(result);
+        return;
+    }
+    m_nResult = result;
+    if (m_pRunLoop) {
+        m_pRunLoop->quit();
     }
 }
 

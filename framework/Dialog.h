@@ -6,6 +6,7 @@
 #include <QDialog>
 
 class QComboBox;
+class QEventLoop;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -60,6 +61,8 @@ private:
 
     bool m_bModeless = false;
     bool m_bDestroyed = false;
+    QEventLoop* m_pRunLoop = nullptr;
+    int m_nResult = IDCANCEL;
 };
 
 // Data exchange between a control and a member, in the direction UpdateData asks for.

@@ -17,6 +17,8 @@
 #include <thread>
 
 namespace {
+constexpr int IDABORT_FOR_TEST = 3;
+
 void ReleaseClosedWindows()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -164,6 +166,23 @@ TEST(DialogTest, ModalRunEndsWithTheCodeGivenAndInitialisesControls)
     EXPECT_EQ(dialog.DoModal(), IDOK);
     EXPECT_EQ(shown, "line one\nline two");
     EXPECT_EQ(dialog.m_nDestroys, 1);
+}
+
+TEST(DialogTest, ModalRunSurvivesHidingAndLeavesOtherWindowsUsable)
+{
+    CProbeDialog dialog;
+    QPointer<CProbeDialog> other = new CProbeDialog;
+    other->Create();
+    bool blocked = true;
+    QTimer::singleShot(0, [&] {
+        dialog.hide();
+        blocked = QApplication::activeModalWidget() != nullptr;
+        QTimer::singleShot(50, [&] { dialog.EndDialog(IDCANCEL); });
+    });
+    QTimer::singleShot(5000, [&] { dialog.EndDialog(IDABORT_FOR_TEST); });
+    EXPECT_EQ(dialog.DoModal(), IDCANCEL) << "hiding must not end the run";
+    EXPECT_FALSE(blocked);
+    CDialog::DestroyAllWindows();
 }
 
 TEST(DialogTest, TextBoxLineBreaksTravelAsCrLf)
