@@ -7,6 +7,8 @@
 #include "framework/QtText.h"
 #include "net/ReceiveMessageDialog.h"
 #include "net/SendMessageDialog.h"
+#include "transfer/SendFileRequestDialog.h"
+#include "transfer/TransferWindows.h"
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
@@ -53,6 +55,7 @@ CMainDialog::CMainDialog(QWidget* parent)
     connect(ui.messageButton, &QPushButton::clicked, this, [this] { OnMessage(); });
     connect(ui.peerList, &QComboBox::activated, this, [this] { OnSelchangePeerList(); });
     RegisterChatWindows();
+    RegisterFileWindows();
 }
 
 CMainDialog::~CMainDialog() = default;
@@ -343,6 +346,10 @@ void CMainDialog::OnChat()
 void CMainDialog::OnFile()
 {
     UpdateData(true);
+    auto* window = new CSendFileRequestDialog;
+    window->m_strPeer = m_strPeer;
+    window->m_strHeader = "Send File Transmission Request To " + m_strPeer;
+    window->Create();
 }
 
 void CMainDialog::OnMessage()

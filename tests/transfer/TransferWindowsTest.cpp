@@ -1,0 +1,343 @@
+// The file transfer windows over real connections in one process: the sending window on one
+// side, the listener with the real File Request window on the other, files on disk, scripted
+// file dialogs and message boxes.
+#include "transfer/TransferWindows.h"
+#include "chat/DeclinedDialog.h"
+#include "framework/FileDialog.h"
+#include "framework/QtText.h"
+#include "tests/support/FakeMainWindow.h"
+#include "tests/support/Windows.h"
+#include "tests/transfer/TransferTestSupport.h"
+#include "transfer/FileProgressDialog.h"
+#include "transfer/FileRequestDialog.h"
+#include "transfer/SendFileRequestDialog.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QKeyEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <deque>
+
+namespace {
+
+struct Box
+{
+    std::string text;
+    std::string caption;
+    unsigned style = 0;
+    MessageBoxModality modality = MessageBoxModality::Application;
+    std::string ownerHeader;
+};
+
+const char* const SENDER = "tester (testhost)";
+const char* const RECEIVER = "bob (PC2)";
+
+class TransferWindowsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        REQUIRE_LAN(2);
+        main.AddPeer(RECEIVER, lan::Address(1));
+        RegisterFileWindows();
+        ASSERT_TRUE(listener.CreateListener());
+        ASSERT_TRUE(listener.Listen(5));
+        SetMessageBoxHandler([this](const MessageBoxRequest& request) {
+            boxes.push_back({request.text, request.caption, request.style, request.modality,
+                request.owner ? LabelText(request.owner, "headerLabel").toStdString() : ""});
+            if (answers.empty()) {
+                return int(IDOK);
+            }
+            const int answer = answers.front();
+            answers.pop_front();
+            return answer;
+        });
+        SetFileDialogHandler([this](FileDialogKind kind) -> std::optional<std::vector<CString>> {
+            if (kind == FileDialogKind::OpenFiles) {
+                return selection;
+            }
+            return directory;
+        });
+    }
+    void TearDown() override
+    {
+        SetMessageBoxHandler({});
+        SetFileDialogHandler({});
+        SetFileWindowFactory(nullptr);
+        CDialog::DestroyAllWindows();
+        Settle(50);
+    }
+
+    std::string In() const { return source.path().toStdString() + "/"; }
+    std::string Out() const { return target.path().toStdString() + "/"; }
+
+    // Escape reaches OnCancel, as the close box does.
+    static void PressEscape(QWidget* window)
+    {
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(window, &escape);
+    }
+    template<typename Button = QPushButton> static void Click(QWidget* window, const char* name)
+    {
+        auto* button = window->findChild<Button*>(name);
+        ASSERT_NE(button, nullptr) << name;
+        button->click();
+    }
+
+    // A sending window for the receiver, with these files selected from the source directory.
+    CSendFileRequestDialog* Compose(const std::vector<std::pair<std::string, std::string>>& files)
+    {
+        selection = std::vector<CString>();
+        for (const auto& [name, bytes] : files) {
+            WriteFile(In() + name, bytes);
+            selection->push_back(In() + name);
+        }
+        auto* window = new CSendFileRequestDialog;
+        window->m_strPeer = RECEIVER;
+        window->m_strHeader = std::string("Send File Transmission Request To ") + RECEIVER;
+        window->Create();
+        Click(window, "selectButton");
+        return window;
+    }
+    CFileRequestDialog* WaitForRequest()
+    {
+        CFileRequestDialog* request = nullptr;
+        WaitFor([&] {
+            const auto open = OpenWindowsOf<CFileRequestDialog>();
+            request = open.empty() ? nullptr : open.front();
+            return request != nullptr;
+        });
+        return request;
+    }
+    std::vector<std::string> Texts() const
+    {
+        std::vector<std::string> texts;
+        for (const Box& box : boxes) {
+            texts.push_back(box.text);
+        }
+        return texts;
+    }
+
+    FakeMainWindow main;
+    CFileListenSocket listener;
+    QTemporaryDir source;
+    QTemporaryDir target;
+    std::vector<Box> boxes;
+    std::deque<int> answers;
+    std::optional<std::vector<CString>> selection;
+    std::optional<std::vector<CString>> directory;
+};
+
+TEST_F(TransferWindowsTest, BatchGoesFromTheSendingWindowIntoTheChosenDirectory)
+{
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"a.txt", "abc"}, {"README", Pattern(1023, 'r')}, {"empty", ""}, {"big.bin", Pattern(300000, 'B')}};
+    CSendFileRequestDialog* sending = Compose(files);
+    EXPECT_EQ(LabelText(sending, "fileNameLabel"), "4 Files");
+    EXPECT_EQ(LabelText(sending, "fileSizeLabel").toStdString(), FormatSize(301026));
+    sending->findChild<QPlainTextEdit*>("descriptionEdit")->setPlainText("two\nlines");
+    Click(sending, "sendButton");
+    EXPECT_FALSE(sending->findChild<QPushButton*>("selectButton")->isEnabled());
+
+    CFileRequestDialog* request = WaitForRequest();
+    ASSERT_NE(request, nullptr);
+    EXPECT_EQ(LabelText(request, "headerLabel").toStdString(),
+        std::string("Received File Transmission Request From ") + SENDER);
+    EXPECT_EQ(LabelText(request, "fileNameLabel"), "4 Files");
+    EXPECT_EQ(request->findChild<QPlainTextEdit*>("descriptionEdit")->toPlainText(), "two\nlines\n");
+
+    directory = std::vector<CString> {target.path().toStdString()};
+    Click(request, "saveAsButton");
+    ASSERT_TRUE(WaitFor([&] { return boxes.size() == 2; }));
+    for (const Box& box : boxes) {
+        EXPECT_EQ(box.text, "Finished");
+        EXPECT_EQ(box.modality, MessageBoxModality::Owner);
+    }
+    EXPECT_EQ(boxes[0].ownerHeader == "Receiving Files From tester (testhost)"
+            || boxes[1].ownerHeader == "Receiving Files From tester (testhost)",
+        true);
+    EXPECT_EQ(boxes[0].ownerHeader == "Sending Files To bob (PC2)"
+            || boxes[1].ownerHeader == "Sending Files To bob (PC2)",
+        true);
+    for (const auto& [name, bytes] : files) {
+        EXPECT_EQ(ReadFile(Out() + name), bytes) << name;
+    }
+    EXPECT_TRUE(WaitFor([] { return OpenWindowsOf<CFileProgressDialog>().empty(); }));
+    Settle(100);
+    EXPECT_EQ(boxes.size(), 2u) << "nothing more once both ends finished";
+}
+
+TEST_F(TransferWindowsTest, StopOnTheReceivingEndIsReportedOnTheSendingEnd)
+{
+    const std::string big = In() + "big";
+    CSendFileRequestDialog* sending = Compose({{"big", ""}});
+    ASSERT_EQ(truncate(big.c_str(), 50'000'000), 0);
+    Click(sending, "selectButton");
+    Click(sending, "sendButton");
+    CFileRequestDialog* request = WaitForRequest();
+    ASSERT_NE(request, nullptr);
+    directory = std::vector<CString> {Out()};
+    Click(request, "saveAsButton");
+
+    CFileProgressDialog* receiving = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        for (CFileProgressDialog* window : OpenWindowsOf<CFileProgressDialog>()) {
+            if (window->m_strHeader.starts_with("Receiving")
+                && window->findChild<QProgressBar*>("batchBar")->value() > 0) {
+                receiving = window;
+            }
+        }
+        return receiving != nullptr;
+    }));
+    answers = {IDNO};
+    PressEscape(receiving);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Are you sure?");
+    EXPECT_EQ(boxes[0].caption, "Stop");
+    EXPECT_EQ(boxes[0].style, unsigned(MB_YESNO | MB_ICONQUESTION));
+    EXPECT_TRUE(receiving->isVisible() && receiving->HasConnection()) << "No leaves the transfer running";
+
+    answers = {IDYES};
+    PressEscape(receiving);
+    ASSERT_TRUE(WaitFor([&] { return boxes.size() == 3; }));
+    EXPECT_EQ(boxes[2].text, std::string(RECEIVER) + " Terminated The Process");
+    EXPECT_EQ(boxes[2].modality, MessageBoxModality::Owner);
+    const auto kept = ReadFile(Out() + "big");
+    ASSERT_TRUE(kept);
+    EXPECT_GT(kept->size(), 0u);
+    EXPECT_LT(kept->size(), 50'000'000u);
+    EXPECT_TRUE(WaitFor([] { return OpenWindowsOf<CFileProgressDialog>().empty(); }));
+}
+
+TEST_F(TransferWindowsTest, DeclineCancelAndDismissReachTheOtherEnd)
+{
+    // Declined with a reason: the sender shows it in the declined window.
+    CSendFileRequestDialog* sending = Compose({{"a", "1"}});
+    Click(sending, "sendButton");
+    CFileRequestDialog* request = WaitForRequest();
+    ASSERT_NE(request, nullptr);
+    Click(request, "declineButton");
+    QWidget* decline = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->isVisible() && widget->objectName() == "DeclineDialog") {
+                decline = widget;
+            }
+        }
+        return decline != nullptr;
+    }));
+    // The reason must come in a read of its own after the decline marker.
+    Settle(200);
+    decline->findChild<QPlainTextEdit*>("reasonEdit")->setPlainText("not now");
+    Click(decline, "sendButton");
+    ASSERT_TRUE(WaitFor([] { return OpenWindowsOf<CDeclinedDialog>().size() == 1; }));
+    EXPECT_EQ(OpenWindowsOf<CDeclinedDialog>()[0]->findChild<QPlainTextEdit*>("reasonEdit")->toPlainText(),
+        "not now");
+    EXPECT_TRUE(OpenWindowsOf<CSendFileRequestDialog>().empty());
+
+    // Cancelled by the sender while the request is pending.
+    sending = Compose({{"a", "1"}});
+    Click(sending, "sendButton");
+    ASSERT_NE(WaitForRequest(), nullptr);
+    Click(sending, "cancelButton");
+    ASSERT_TRUE(WaitFor([&] { return !boxes.empty(); }));
+    EXPECT_EQ(Texts(), (std::vector<std::string> {std::string("Request Cancelled By ") + SENDER}));
+    EXPECT_TRUE(WaitFor([] { return OpenWindowsOf<CFileRequestDialog>().empty(); }));
+
+    // Dismissed by the receiver: the sender is told and its window closes.
+    boxes.clear();
+    sending = Compose({{"a", "1"}});
+    Click(sending, "sendButton");
+    request = WaitForRequest();
+    ASSERT_NE(request, nullptr);
+    PressEscape(request);
+    ASSERT_TRUE(WaitFor([&] { return !boxes.empty(); }));
+    EXPECT_EQ(Texts(), (std::vector<std::string> {"Request Declined Without Reason"}));
+    EXPECT_TRUE(WaitFor([] { return OpenWindowsOf<CSendFileRequestDialog>().empty(); }));
+}
+
+TEST_F(TransferWindowsTest, SelectionsThatCannotBeSentAreRefused)
+{
+    CSendFileRequestDialog* sending = Compose({{"huge", ""}, {"half1", ""}, {"half2", ""}});
+    boxes.clear();
+    ASSERT_EQ(truncate((In() + "huge").c_str(), 4294967296LL), 0);
+    ASSERT_EQ(truncate((In() + "half1").c_str(), 2147483648LL), 0);
+    ASSERT_EQ(truncate((In() + "half2").c_str(), 2147483648LL), 0);
+
+    selection = std::vector<CString> {In() + "huge"};
+    Click(sending, "selectButton");
+    selection = std::vector<CString> {In() + "half1", In() + "half2"};
+    Click(sending, "selectButton");
+    selection = std::vector<CString> {In() + "missing"};
+    Click(sending, "selectButton");
+    EXPECT_EQ(Texts(),
+        (std::vector<std::string> {In() + "huge is 4 GB or larger; files of that size cannot be sent.",
+            "The selected files come to 4 GB or more; a batch of that size cannot be sent.",
+            In() + "missing was not found."}));
+    EXPECT_EQ(LabelText(sending, "fileNameLabel"), "3 Files") << "the earlier selection stands";
+    EXPECT_TRUE(sending->findChild<QPushButton*>("sendButton")->isEnabled());
+}
+
+TEST_F(TransferWindowsTest, ProgressFiguresAreExactAndFinishedShowsOnce)
+{
+    auto* progress = new CFileProgressDialog;
+    progress->m_strPeer = RECEIVER;
+    progress->m_strHeader = "Sending Files To bob (PC2)";
+    progress->Create();
+    auto* fileBar = progress->findChild<QProgressBar*>("fileBar");
+    auto* batchBar = progress->findChild<QProgressBar*>("batchBar");
+    progress->ShowFile("f", 5000);
+    progress->SetBatchTotal(100000000);
+    progress->ShowProgress(2000, 50000000);
+    EXPECT_EQ(LabelText(progress, "fileNameLabel"), "f");
+    EXPECT_EQ(LabelText(progress, "fileProgressLabel"), "2000 / 5000");
+    EXPECT_EQ(fileBar->value(), 40);
+    EXPECT_EQ(LabelText(progress, "batchProgressLabel"), "50000000 / 100000000");
+    EXPECT_EQ(batchBar->value(), 50);
+    progress->ShowFile("empty", 0);
+    EXPECT_EQ(fileBar->value(), 100) << "an empty file is complete";
+    progress->OnFinished();
+    progress->OnFinished();
+    progress->OnTerminated();
+    EXPECT_EQ(Texts(), (std::vector<std::string> {"Finished"}));
+}
+
+TEST_F(TransferWindowsTest, RealDialogsShowEveryFileAndYieldADirectoryEndingInASeparator)
+{
+    SetFileDialogHandler({});
+    WriteFile(In() + "README", "x");
+    QString filter;
+    QStringList nameFilters;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        filter = dialog->findChild<QComboBox*>("fileTypeCombo")->currentText();
+        nameFilters = dialog->findChild<QFileSystemModel*>()->nameFilters();
+        dialog->reject();
+    });
+    EXPECT_FALSE(SelectFilesToOpen(nullptr));
+    EXPECT_EQ(filter, "All Files (*.*)");
+    EXPECT_EQ(nameFilters, QStringList {"*"}) << "names without a dot are listed";
+
+    QString caption;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        caption = dialog->windowTitle();
+        dialog->setDirectory(source.path());
+        dialog->selectFile(source.path());
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    const auto chosen = SelectDirectory(nullptr);
+    EXPECT_EQ(caption, "Select Directory");
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(*chosen, In());
+}
+
+} // namespace

@@ -1,0 +1,118 @@
+#include "transfer/FileProgressDialog.h"
+
+#include "transfer/FileProtocol.h"
+#include "transfer/TransferWindows.h"
+
+#include <QIcon>
+
+CFileProgressDialog::CFileProgressDialog()
+{
+    ui.setupUi(this);
+    ApplyTransferWindowFrame(this);
+    connect(ui.cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
+}
+
+CFileProgressDialog::~CFileProgressDialog() = default;
+
+void CFileProgressDialog::SetConnection(std::unique_ptr<CAsyncSocket> connection)
+{
+    m_pSocket = std::move(connection);
+}
+
+bool CFileProgressDialog::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    setWindowIcon(QIcon(QStringLiteral(":/icons/file.svg")));
+    return true;
+}
+
+void CFileProgressDialog::DoDataExchange(bool bSaveAndValidate)
+{
+    DDX_Text(bSaveAndValidate, ui.headerLabel, m_strHeader);
+    DDX_Text(bSaveAndValidate, ui.fileNameLabel, m_strFileName);
+    DDX_Text(bSaveAndValidate, ui.fileProgressLabel, m_strFileProgress);
+    DDX_Text(bSaveAndValidate, ui.batchProgressLabel, m_strBatchProgress);
+}
+
+void CFileProgressDialog::ShowFile(const CString& name, std::uint32_t size)
+{
+    m_strFileName = name;
+    m_nFileSize = size;
+    m_strFileProgress = FormatProgress(0, size);
+    ui.fileBar->setValue(Percentage(0, size));
+    UpdateData(false);
+}
+
+void CFileProgressDialog::SetBatchTotal(std::uint32_t total)
+{
+    m_nBatchTotal = total;
+    m_strBatchProgress = FormatProgress(0, total);
+    ui.batchBar->setValue(Percentage(0, total));
+    UpdateData(false);
+}
+
+void CFileProgressDialog::ShowProgress(std::uint32_t fileBytes, std::uint32_t batchBytes)
+{
+    m_strFileProgress = FormatProgress(fileBytes, m_nFileSize);
+    m_strBatchProgress = FormatProgress(batchBytes, m_nBatchTotal);
+    ui.fileBar->setValue(Percentage(fileBytes, m_nFileSize));
+    ui.batchBar->setValue(Percentage(batchBytes, m_nBatchTotal));
+    UpdateData(false);
+}
+
+void CFileProgressDialog::OnFinished()
+{
+    if (!End()) {
+        return;
+    }
+    Tell("Finished");
+    m_pSocket.reset();
+    DestroyWindow();
+}
+
+void CFileProgressDialog::OnTerminated()
+{
+    if (!End()) {
+        return;
+    }
+    m_pSocket.reset();
+    Tell(m_strPeer + " Terminated The Process");
+    DestroyWindow();
+}
+
+void CFileProgressDialog::OnTransferFailed(const CString& message)
+{
+    if (!End()) {
+        return;
+    }
+    // The peer learns of the end from the close before the user reads why.
+    m_pSocket.reset();
+    Tell(message);
+    DestroyWindow();
+}
+
+void CFileProgressDialog::OnCancel()
+{
+    if (m_bEnded) {
+        return;
+    }
+    if (Tell("Are you sure?", MB_YESNO | MB_ICONQUESTION, "Stop") != IDYES) {
+        return;
+    }
+    // The transfer may have ended while the question was open.
+    if (End()) {
+        m_pSocket.reset();
+        DestroyWindow();
+    }
+}
+
+bool CFileProgressDialog::End()
+{
+    return !std::exchange(m_bEnded, true);
+}
+
+int CFileProgressDialog::Tell(const CString& text, unsigned style, const CString& caption)
+{
+    // Only this window waits for the answer; other transfers and windows go on.
+    return MessageBox(text, caption, style, MessageBoxModality::Owner);
+}

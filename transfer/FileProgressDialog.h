@@ -1,0 +1,53 @@
+#pragma once
+
+#include "framework/Dialog.h"
+#include "net/AsyncSocket.h"
+#include "transfer/FileWindows.h"
+#include "ui_FileProgressDialog.h"
+
+#include <cstdint>
+#include <memory>
+
+// "File": the progress of one running transfer, on either end. Owns the transfer's connection
+// and ends it: "Finished", the peer's termination, a file error, or the user's confirmed stop.
+class CFileProgressDialog : public CDialog, public IFileProgressWindow
+{
+    Q_OBJECT
+
+public:
+    CFileProgressDialog();
+    ~CFileProgressDialog() override;
+
+    // Takes ownership of the transfer's connection (of either end).
+    void SetConnection(std::unique_ptr<CAsyncSocket> connection);
+    bool HasConnection() const { return m_pSocket != nullptr; }
+
+    void ShowFile(const CString& name, std::uint32_t size) override;
+    void SetBatchTotal(std::uint32_t total) override;
+    void ShowProgress(std::uint32_t fileBytes, std::uint32_t batchBytes) override;
+    void OnFinished() override;
+    void OnTerminated() override;
+    void OnTransferFailed(const CString& message) override;
+
+    std::uint32_t m_nFileSize = 0;
+    std::uint32_t m_nBatchTotal = 0;
+    CString m_strPeer;
+    CString m_strHeader;
+    CString m_strFileProgress;
+    CString m_strBatchProgress;
+    CString m_strFileName;
+
+protected:
+    bool OnInitDialog() override;
+    void OnCancel() override;
+    void DoDataExchange(bool bSaveAndValidate) override;
+
+private:
+    // Ends the transfer once; true for the first caller.
+    bool End();
+    int Tell(const CString& text, unsigned style = MB_OK, const CString& caption = {});
+
+    std::unique_ptr<CAsyncSocket> m_pSocket;
+    bool m_bEnded = false;
+    Ui::FileProgressDialog ui;
+};

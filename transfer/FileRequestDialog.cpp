@@ -1,0 +1,86 @@
+#include "transfer/FileRequestDialog.h"
+
+#include "chat/DeclineDialog.h"
+#include "framework/FileDialog.h"
+#include "transfer/FileProgressDialog.h"
+#include "transfer/TransferWindows.h"
+
+#include <QIcon>
+
+CFileRequestDialog::CFileRequestDialog(std::unique_ptr<CFileListenSocket> connection)
+    : m_pSocket(std::move(connection))
+{
+    ui.setupUi(this);
+    ApplyTransferWindowFrame(this);
+    connect(ui.saveAsButton, &QPushButton::clicked, this, [this] { OnSaveAs(); });
+    connect(ui.declineButton, &QPushButton::clicked, this, [this] { OnDeclineRequest(); });
+}
+
+CFileRequestDialog::~CFileRequestDialog() = default;
+
+bool CFileRequestDialog::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    setWindowIcon(QIcon(QStringLiteral(":/icons/file.svg")));
+    ui.saveAsButton->setFocus();
+    return true;
+}
+
+void CFileRequestDialog::DoDataExchange(bool bSaveAndValidate)
+{
+    DDX_Text(bSaveAndValidate, ui.headerLabel, m_strHeader);
+    DDX_Text(bSaveAndValidate, ui.fileNameLabel, m_strFileName);
+    DDX_Text(bSaveAndValidate, ui.fileSizeLabel, m_strFileSize);
+    DDX_Text(bSaveAndValidate, ui.descriptionEdit, m_strDescription);
+}
+
+void CFileRequestDialog::OnSaveAs()
+{
+    if (!m_pSocket) {
+        return;
+    }
+    const auto directory = SelectDirectory(this);
+    // The request may have been cancelled while the directory was being chosen.
+    if (!directory || !m_pSocket) {
+        return;
+    }
+    auto* progress = new CFileProgressDialog;
+    progress->m_strPeer = m_strPeer;
+    progress->m_strHeader = "Receiving Files From " + m_strPeer;
+    CFileListenSocket* connection = m_pSocket.get();
+    connection->SetProgressWindow(progress);
+    // The progress window owns the connection from here on.
+    progress->SetConnection(std::move(m_pSocket));
+    progress->Create();
+    DestroyWindow();
+    // Last: a batch that ends at once (or a file that cannot be created) ends the progress
+    // window, and with it the connection, inside this call.
+    connection->AcceptFiles(*directory);
+}
+
+void CFileRequestDialog::OnDeclineRequest()
+{
+    if (!m_pSocket) {
+        return;
+    }
+    m_pSocket->DeclineFiles();
+    auto* decline = new CDeclineDialog;
+    decline->m_strPeer = m_strPeer;
+    m_pSocket->SetDeclineWindow(decline);
+    decline->SetConnection(std::move(m_pSocket));
+    decline->Create();
+    DestroyWindow();
+}
+
+void CFileRequestDialog::OnCancel()
+{
+    m_pSocket.reset();
+    DestroyWindow();
+}
+
+void CFileRequestDialog::OnRequestCancelled()
+{
+    m_pSocket.reset();
+    MessageBox("Request Cancelled By " + m_strPeer);
+    DestroyWindow();
+}
