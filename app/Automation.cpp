@@ -165,14 +165,20 @@ QString CAutomation::Execute(const QString& request)
         return {};
     }
     if (command == QLatin1String("set")) {
-        auto* edit = window->findChild<QPlainTextEdit*>(name);
-        if (!edit) {
-            return QStringLiteral("error no such text box\n");
+        const QString text = Unescape(words.mid(3).join(' '));
+        if (auto* edit = window->findChild<QPlainTextEdit*>(name)) {
+            edit->setFocus();
+            edit->selectAll();
+            edit->insertPlainText(text);
+            return {};
         }
-        edit->setFocus();
-        edit->selectAll();
-        edit->insertPlainText(Unescape(words.mid(3).join(' ')));
-        return {};
+        if (auto* line = window->findChild<QLineEdit*>(name)) {
+            line->setFocus();
+            line->selectAll();
+            line->insert(text);
+            return {};
+        }
+        return QStringLiteral("error no such text box\n");
     }
     if (command == QLatin1String("select")) {
         auto* combo = window->findChild<QComboBox*>(name);

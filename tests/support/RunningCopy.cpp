@@ -26,7 +26,7 @@ RunningCopy::RunningCopy(int host)
     const QString ns = qEnvironmentVariable(QStringLiteral("QLAN_NS_%1").arg(host).toUtf8().constData());
     m_process->start("ip",
         {"netns", "exec", ns, "unshare", "--uts", "--", "sh", "-c", "hostname \"$0\" && exec \"$@\"",
-            QString::fromStdString(lan::HostName(host)), QStringLiteral(QUORVANE_BINARY)});
+            QString::fromStdString(lan::HostName(host)), qEnvironmentVariable("QUORVANE_BINARY")});
     m_process->waitForStarted();
 
     // The copy is ready once its control socket answers.
@@ -121,6 +121,23 @@ std::optional<RunningCopy::Window> RunningCopy::WaitForWindow(
         [&] {
             for (const Window& window : WindowsTitled(title)) {
                 if (!test || test(Request("dump " + window.id))) {
+                    found = window;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+    return found;
+}
+
+std::optional<RunningCopy::Window> RunningCopy::WaitForMessageBox(const QString& text, int timeoutMs)
+{
+    std::optional<Window> found;
+    WaitFor(
+        [&] {
+            for (const Window& window : Windows()) {
+                if (window.className == "QMessageBox" && Text(window, "") == text) {
                     found = window;
                     return true;
                 }

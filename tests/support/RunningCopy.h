@@ -34,6 +34,8 @@ public:
     // Waits until a window titled so is open (and, when given, its dump satisfies the test).
     std::optional<Window> WaitForWindow(const QString& title,
         const std::function<bool(const QStringList&)>& test = {}, int timeoutMs = 10000);
+    // Waits for a message box whose text satisfies the test.
+    std::optional<Window> WaitForMessageBox(const QString& text, int timeoutMs = 10000);
     // The control's text from a dump line: kind, object name, text.
     QString Text(const Window& window, const QString& objectName);
     // The entries of a drop-down list.
