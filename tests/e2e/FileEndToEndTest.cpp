@@ -1,0 +1,119 @@
+#include "tests/support/Lan.h"
+#include "tests/support/RunningCopy.h"
+#include "tests/support/Wait.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+QByteArray Checksum(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&file);
+    return hash.result().toHex();
+}
+
+void WriteFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(content), content.size());
+}
+
+QByteArray RandomBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(20261208);
+    for (qsizetype i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>(generator.generate() & 0xFF);
+    }
+    return bytes;
+}
+
+// Answers a file dialog of a running copy with the given text, as typed into its name box.
+bool AnswerFileDialog(RunningCopy& copy, const QString& typed, const QString& button)
+{
+    std::optional<RunningCopy::Window> dialog;
+    WaitFor([&] {
+        for (const auto& window : copy.Windows()) {
+            if (window.className == "QFileDialog") {
+                dialog = window;
+                return true;
+            }
+        }
+        return false;
+    });
+    if (!dialog) {
+        return false;
+    }
+    copy.Set(*dialog, "fileNameEdit", typed);
+    copy.Click(*dialog, button);
+    return WaitFor([&] {
+        for (const auto& window : copy.Windows()) {
+            if (window.className == "QFileDialog") {
+                return false;
+            }
+        }
+        return true;
+    });
+}
+} // namespace
+
+TEST(FileEndToEndTest, BatchWithAnEmptyAndALargeFileArrivesByteIdentical)
+{
+    REQUIRE_LAN(2);
+    QTemporaryDir source;
+    QTemporaryDir target;
+    ASSERT_TRUE(source.isValid() && target.isValid());
+    const QStringList names {"a.txt", "empty.bin", "big.bin", "c.dat"};
+    WriteFile(source.filePath("a.txt"), "abc");
+    WriteFile(source.filePath("empty.bin"), {});
+    WriteFile(source.filePath("big.bin"), RandomBytes(10 * 1024 * 1024 + 777));
+    WriteFile(source.filePath("c.dat"), RandomBytes(5000));
+
+    RunningCopy sender(1);
+    RunningCopy receiver(2);
+    const auto senderMain = sender.WaitForWindow("Quorvane");
+    ASSERT_TRUE(senderMain);
+    ASSERT_TRUE(
+        WaitFor([&] { return sender.ListEntries(*senderMain, "peerList").contains(receiver.Identity()); }));
+
+    sender.Click(*senderMain, "File");
+    const auto request = sender.WaitForWindow("Send File Transmission Request");
+    ASSERT_TRUE(request);
+    EXPECT_EQ(
+        sender.Text(*request, "headerLabel"), "Send File Transmission Request To " + receiver.Identity());
+    sender.Click(*request, "Select File");
+    QStringList typed;
+    for (const QString& name : names) {
+        typed << '"' + source.filePath(name) + '"';
+    }
+    ASSERT_TRUE(AnswerFileDialog(sender, typed.join(' '), "Open"));
+    sender.Set(*request, "descriptionEdit", "holiday pictures");
+    sender.Click(*request, "Send");
+
+    const auto offer = receiver.WaitForWindow("File Request");
+    ASSERT_TRUE(offer);
+    EXPECT_EQ(
+        receiver.Text(*offer, "headerLabel"), "Received File Transmission Request From " + sender.Identity());
+    EXPECT_EQ(receiver.Text(*offer, "fileNameLabel"), "4 Files");
+    EXPECT_EQ(receiver.Text(*offer, "descriptionEdit").trimmed(), "holiday pictures");
+    receiver.Click(*offer, "Save As");
+    ASSERT_TRUE(AnswerFileDialog(receiver, target.path(), "Choose"));
+
+    EXPECT_TRUE(receiver.WaitForMessageBox("Finished", 60000));
+    EXPECT_TRUE(sender.WaitForMessageBox("Finished", 60000));
+    for (const QString& name : names) {
+        EXPECT_TRUE(QFile::exists(target.filePath(name))) << name.toStdString();
+        EXPECT_EQ(Checksum(target.filePath(name)), Checksum(source.filePath(name))) << name.toStdString();
+    }
+    EXPECT_EQ(QDir(target.path()).entryList(QDir::Files | QDir::Hidden).size(), names.size());
+}
