@@ -39,6 +39,11 @@ void CChatListenSocket::DeclineChat()
 
 void CChatListenSocket::OnAccept(int)
 {
+    if (m_unclaimed.size() >= MAX_UNCLAIMED) {
+        CAsyncSocket turnedAway;
+        Accept(turnedAway);
+        return;
+    }
     auto connection = std::make_unique<CChatListenSocket>();
     if (Accept(*connection)) {
         connection->m_pListener = this;

@@ -27,6 +27,10 @@ public:
         Chatting = 3,
     };
 
+    // Connections that have not yet said who they are; more are turned away so that a flood
+    // of silent connections cannot use up the program's descriptors.
+    static constexpr size_t MAX_UNCLAIMED = 64;
+
     CChatListenSocket();
     ~CChatListenSocket() override;
 

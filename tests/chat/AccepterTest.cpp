@@ -4,6 +4,8 @@
 #include "chat/DeclineDialog.h"
 #include "tests/chat/ChatFixture.h"
 
+#include <vector>
+
 using namespace chattest;
 
 using AccepterTest = AccepterFixture;
@@ -173,6 +175,26 @@ TEST_F(AccepterTest, ConnectionsWithoutARequestGoQuietlyAndNothingOutlivesTheLis
     listener.reset();
     EXPECT_TRUE(waiting.WaitForClose());
     EXPECT_TRUE(introduced.WaitForClose());
+}
+
+TEST_F(AccepterTest, SilentConnectionsBeyondTheLimitAreTurnedAway)
+{
+    std::vector<RawPeer> silent;
+    // One at a time: the listen backlog is short and a full one would hold up connect().
+    for (size_t i = 0; i < CChatListenSocket::MAX_UNCLAIMED; ++i) {
+        silent.push_back(RawPeer::ConnectFromHost2());
+        ASSERT_TRUE(WaitFor([&] { return listener->GetUnclaimedCount() == i + 1; }));
+    }
+    ASSERT_TRUE(WaitFor([&] { return listener->GetUnclaimedCount() == CChatListenSocket::MAX_UNCLAIMED; }));
+    RawPeer extra = RawPeer::ConnectFromHost2();
+    EXPECT_TRUE(extra.WaitForClose());
+    EXPECT_EQ(listener->GetUnclaimedCount(), CChatListenSocket::MAX_UNCLAIMED);
+
+    // Once one of them speaks up, room is made again.
+    silent[0].Send(BOB);
+    EXPECT_EQ(silent[0].Take(2), "OK");
+    RawPeer next = Introduce();
+    EXPECT_EQ(listener->GetHiddenWindowCount(), 2u);
 }
 
 TEST_F(AccepterTest, TwoRequestsFromOnePeerAreAnsweredAndChattedApart)
