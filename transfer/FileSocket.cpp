@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -226,7 +227,7 @@ void CFileSocket::StartTransfer()
         std::lock_guard lock(m_lock);
         m_nIndex = 0;
     }
-    if (!OpenFromCurrent()) {
+    if (!SwitchFile(false)) {
         return;
     }
     if (m_pProgressWindow) {
@@ -255,56 +256,77 @@ void CFileSocket::OnReply()
         Finish();
         return;
     }
-    bool fileDone = false;
+    if (!SwitchFile(true)) {
+        return;
+    }
     {
         std::lock_guard lock(m_lock);
-        fileDone = m_nFileSent == m_sizes[m_nIndex];
-        if (fileDone) {
-            ++m_nIndex;
-        }
-    }
-    if (fileDone && !OpenFromCurrent()) {
-        return;
+        m_bAwaitingSwitch = false;
     }
     m_event.Set();
 }
 
-bool CFileSocket::OpenFromCurrent()
+void CFileSocket::OnFileSent()
 {
-    for (;;) {
-        CString name;
-        std::uint32_t size = 0;
-        int error = 0;
-        {
-            std::lock_guard lock(m_lock);
+    if (m_nState != Transferring || !SwitchFile(true)) {
+        return;
+    }
+    bool wake = false;
+    {
+        std::lock_guard lock(m_lock);
+        wake = std::exchange(m_bAwaitingSwitch, false);
+    }
+    if (wake) {
+        m_event.Set();
+    }
+}
+
+bool CFileSocket::SwitchFile(bool advance)
+{
+    std::vector<std::pair<CString, std::uint32_t>> opened;
+    CString failedPath;
+    int error = 0;
+    {
+        std::lock_guard lock(m_lock);
+        if (advance) {
+            if (m_nIndex >= m_sizes.size() || m_nFileSent != m_sizes[m_nIndex]) {
+                return true;
+            }
+            ++m_nIndex;
+        }
+        for (;;) {
             if (m_hFile >= 0) {
                 ::close(m_hFile);
                 m_hFile = -1;
             }
-            if (m_nIndex >= m_names.size()) {
-                return true;
-            }
-            name = m_names[m_nIndex];
-            size = m_sizes[m_nIndex];
-            m_hFile = ::open(PathOf(m_nIndex).c_str(), O_RDONLY | O_CLOEXEC);
-            error = m_hFile < 0 ? errno : 0;
             m_nFileSent = 0;
-            // An empty file is passed over at once: no reply would ever move past it.
-            if (m_hFile >= 0 && size == 0) {
-                ++m_nIndex;
+            if (m_nIndex >= m_names.size()) {
+                break;
             }
-        }
-        if (error != 0) {
-            ReportFileError(DescribeFileError(m_strDirectory + name, error));
-            return false;
-        }
-        if (m_pProgressWindow) {
-            m_pProgressWindow->ShowFile(name, size);
-        }
-        if (size > 0) {
-            return true;
+            m_hFile = ::open(PathOf(m_nIndex).c_str(), O_RDONLY | O_CLOEXEC);
+            if (m_hFile < 0) {
+                error = errno;
+                failedPath = PathOf(m_nIndex);
+                break;
+            }
+            opened.emplace_back(m_names[m_nIndex], m_sizes[m_nIndex]);
+            if (m_sizes[m_nIndex] > 0) {
+                break;
+            }
+            // An empty file is passed over at once: no reply would ever move past it.
+            ++m_nIndex;
         }
     }
+    if (m_pProgressWindow) {
+        for (const auto& [name, size] : opened) {
+            m_pProgressWindow->ShowFile(name, size);
+        }
+    }
+    if (error != 0) {
+        ReportFileError(DescribeFileError(failedPath, error));
+        return false;
+    }
+    return true;
 }
 
 void CFileSocket::Finish()
@@ -359,12 +381,17 @@ CFileSocket::ChunkResult CFileSocket::SendChunk()
             return ChunkResult::BatchSent;
         }
         if (m_nIndex >= m_sizes.size() || m_hFile < 0) {
+            m_bAwaitingSwitch = true;
             return ChunkResult::NothingToSend;
         }
         // A file that grew since its size went out is sent only up to that size.
         const size_t wanted = std::min<size_t>(sizeof chunk, m_sizes[m_nIndex] - m_nFileSent);
         if (wanted == 0) {
-            return ChunkResult::NothingToSend; // until the file switch
+            // Sent whole, yet no reply has come within the pacing interval to move past it.
+            m_bAwaitingSwitch = true;
+            QMetaObject::invokeMethod(
+                m_pMailbox.get(), [this] { OnFileSent(); }, Qt::QueuedConnection);
+            return ChunkResult::NothingToSend;
         }
         const ssize_t got = ::pread(m_hFile, chunk, wanted, m_nFileSent);
         if (got <= 0) {
@@ -380,12 +407,10 @@ CFileSocket::ChunkResult CFileSocket::SendChunk()
         length = static_cast<size_t>(got);
     }
     if (!WriteWhole(chunk, length)) {
-        // Not counted; the close notification ends the transfer.
+        // What the socket refused is not counted; the close notification ends the transfer.
         return ChunkResult::Stopped;
     }
     std::lock_guard lock(m_lock);
-    m_nFileSent += static_cast<std::uint32_t>(length);
-    m_nBatchSent += static_cast<std::uint32_t>(length);
     return m_nBatchSent == m_nTotal ? ChunkResult::BatchSent : ChunkResult::Sent;
 }
 
@@ -395,7 +420,17 @@ bool CFileSocket::WriteWhole(const char* data, size_t length)
         if (m_bStop) {
             return false;
         }
-        const int sent = Send(data, static_cast<int>(length));
+        int sent = 0;
+        {
+            // Counted in the same step as the socket takes it: a reply to these bytes can never be
+            // handled while they are still uncounted.
+            std::lock_guard lock(m_lock);
+            sent = Send(data, static_cast<int>(length));
+            if (sent > 0) {
+                m_nFileSent += static_cast<std::uint32_t>(sent);
+                m_nBatchSent += static_cast<std::uint32_t>(sent);
+            }
+        }
         if (sent > 0) {
             data += sent;
             length -= static_cast<size_t>(sent);

@@ -61,8 +61,12 @@ private:
     bool SendSize();
     void StartTransfer();
     void OnReply();
-    // Opens the file at m_nIndex, passing over empty ones; false when it failed (reported).
-    bool OpenFromCurrent();
+    // The worker has sent a file whole and waits for the next one.
+    void OnFileSent();
+    // Opens the file at m_nIndex, passing over empty ones, in one step under the lock so that the
+    // worker never sees a half-made switch. With advance, first moves past the current file, and
+    // only when it has been sent whole. False when a file could not be opened (reported).
+    bool SwitchFile(bool advance);
     void Finish();
     void ReportFileError(const CString& message);
     void SendText(const CString& text);
@@ -89,6 +93,8 @@ private:
     int m_hFile = -1;
     std::uint32_t m_nFileSent = 0;
     std::uint32_t m_nBatchSent = 0;
+    // The worker waits for the next file to be opened.
+    bool m_bAwaitingSwitch = false;
 
     CManualResetEvent m_event;
     std::atomic<bool> m_bStop {false};

@@ -4,7 +4,13 @@
 #include "tests/transfer/TransferTestSupport.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <gtest/gtest.h>
+
+#include <thread>
+
+#include <poll.h>
 
 namespace {
 
@@ -129,6 +135,60 @@ TEST_F(FileSenderTest, ChunksNeverCrossAFileAndEmptyFilesArePassedOver)
     EXPECT_EQ(sender.log,
         (Log {"accepted", "file empty1 0", "file three 3000", "total 7010", "file empty2 0", "file four 4000",
             "file ten 10", "finished"}));
+}
+
+// A receiver that answers each read at once, from a thread of its own: the reply to the last chunk
+// of a file can then arrive before the worker has counted that chunk.
+TEST_F(FileSenderTest, PromptRepliesAtFileBoundariesNeverStallTheBatch)
+{
+    std::vector<std::pair<std::string, std::string>> files;
+    size_t total = 0;
+    for (int i = 0; i < 60; ++i) {
+        files.emplace_back(
+            "f" + std::to_string(i), Pattern(i % 3 == 0 ? 2000 : 4000, static_cast<char>('a' + i % 26)));
+        files.emplace_back("e" + std::to_string(i), "");
+        total += files[files.size() - 2].second.size();
+    }
+    Peer receiver = Start(files, "");
+    Header(receiver, files, "");
+    receiver.Send("OK");
+
+    std::string data;
+    std::thread prompt([&] {
+        char buffer[65536];
+        while (data.size() < total) {
+            pollfd ready {receiver.Fd(), POLLIN, 0};
+            if (poll(&ready, 1, 5000) <= 0) {
+                return;
+            }
+            const ssize_t got = ::recv(receiver.Fd(), buffer, sizeof buffer, 0);
+            if (got <= 0) {
+                return;
+            }
+            data.append(buffer, static_cast<size_t>(got));
+            ::send(receiver.Fd(), "OK", 2, MSG_NOSIGNAL);
+        }
+    });
+    // A real event loop, so that replies are handled the moment they arrive.
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (sender.Ended()) {
+            loop.quit();
+        }
+    });
+    check.start(5);
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    loop.exec();
+    const bool ended = sender.Ended();
+    prompt.join();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(sender.log.back(), "finished");
+    std::string expected;
+    for (const auto& [name, bytes] : files) {
+        expected += bytes;
+    }
+    EXPECT_TRUE(data == expected);
 }
 
 TEST_F(FileSenderTest, EmptyBatchFinishesOnAcceptance)

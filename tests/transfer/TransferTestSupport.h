@@ -101,6 +101,7 @@ public:
     }
 
     bool IsOpen() const { return m_fd >= 0; }
+    int Fd() const { return m_fd; }
     Peer Accept(int timeoutMs = 5000)
     {
         int fd = -1;
