@@ -361,9 +361,14 @@ Result SendBatch(const std::string& source, const std::vector<std::string>& name
     result.receiverStall = watch.MaxGap();
     result.receiverGrowth = watch.Growth();
     result.identical = std::string(outcome) == "finished" && receiver.outcome == "finished";
+    if (!result.identical) {
+        std::fprintf(stderr, "sender ended '%s', receiver ended '%s'\n", outcome, receiver.outcome.c_str());
+    }
     for (const std::string& name : names) {
-        result.identical
-            = result.identical && SameFile(source + name, target.path().toStdString() + "/" + name);
+        if (!SameFile(source + name, target.path().toStdString() + "/" + name)) {
+            std::fprintf(stderr, "%s differs\n", name.c_str());
+            result.identical = false;
+        }
     }
     return result;
 }
@@ -388,6 +393,8 @@ void MakeFile(const std::string& path, long long size)
 
 int main(int argc, char** argv)
 {
+    // The event dispatcher the program uses.
+    setenv("QT_NO_GLIB", "1", 1);
     if (argc >= 3 && std::string(argv[1]) == "--send") {
         return RunSender(argc, argv);
     }
