@@ -4,6 +4,7 @@
 #include "chat/ChatWindows.h"
 #include "chat/SendChatRequestDialog.h"
 #include "framework/Alert.h"
+#include "framework/Icons.h"
 #include "framework/QtText.h"
 #include "net/ReceiveMessageDialog.h"
 #include "net/SendMessageDialog.h"
@@ -44,7 +45,7 @@ void ReportOpenFailure(const char* what)
 CMainDialog::CMainDialog(QWidget* parent)
     : CDialog(parent)
 {
-    m_hIcon = QIcon(QStringLiteral(":/icons/quorvane.svg"));
+    m_hIcon = LoadIcon("quorvane");
     ui.setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
         | Qt::WindowCloseButtonHint);
@@ -284,7 +285,8 @@ void CMainDialog::OnMenuCommand(unsigned id)
     if (command->position >= m_peers.size()) {
         return;
     }
-    const int index = ui.peerList->findText(ToQString(m_peers[command->position]->GetName()), Qt::MatchStartsWith);
+    const int index
+        = ui.peerList->findText(ToQString(m_peers[command->position]->GetName()), Qt::MatchStartsWith);
     if (index >= 0) {
         ui.peerList->setCurrentIndex(index);
     }

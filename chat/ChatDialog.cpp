@@ -2,6 +2,7 @@
 
 #include "chat/ChatProtocol.h"
 #include "chat/WindowFrame.h"
+#include "framework/Icons.h"
 #include "framework/QtText.h"
 
 #include <QIcon>
@@ -34,7 +35,7 @@ void CChatDialog::DoDataExchange(bool bSaveAndValidate)
 bool CChatDialog::OnInitDialog()
 {
     CDialog::OnInitDialog();
-    setWindowIcon(QIcon(QStringLiteral(":/icons/chat.svg")));
+    setWindowIcon(LoadIcon("chat"));
     ui.inputEdit->setFocus();
     return true;
 }

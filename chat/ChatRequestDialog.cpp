@@ -3,6 +3,7 @@
 #include "chat/ChatDialog.h"
 #include "chat/DeclineDialog.h"
 #include "chat/WindowFrame.h"
+#include "framework/Icons.h"
 
 #include <QIcon>
 
@@ -26,7 +27,7 @@ void CChatRequestDialog::DoDataExchange(bool bSaveAndValidate)
 bool CChatRequestDialog::OnInitDialog()
 {
     CDialog::OnInitDialog();
-    setWindowIcon(QIcon(QStringLiteral(":/icons/chat.svg")));
+    setWindowIcon(LoadIcon("chat"));
     ui.acceptButton->setFocus();
     return true;
 }

@@ -3,6 +3,7 @@
 #include "chat/ChatDialog.h"
 #include "chat/DeclinedDialog.h"
 #include "chat/WindowFrame.h"
+#include "framework/Icons.h"
 #include "framework/MainWindowLink.h"
 #include "framework/TextLimit.h"
 
@@ -29,7 +30,7 @@ void CSendChatRequestDialog::DoDataExchange(bool bSaveAndValidate)
 bool CSendChatRequestDialog::OnInitDialog()
 {
     CDialog::OnInitDialog();
-    setWindowIcon(QIcon(QStringLiteral(":/icons/chat.svg")));
+    setWindowIcon(LoadIcon("chat"));
     ui.subjectEdit->setFocus();
     return true;
 }

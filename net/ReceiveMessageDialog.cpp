@@ -1,5 +1,6 @@
 #include "net/ReceiveMessageDialog.h"
 
+#include "framework/Icons.h"
 #include "net/SendMessageDialog.h"
 
 #include <QIcon>
@@ -16,7 +17,7 @@ CReceiveMessageDialog::CReceiveMessageDialog(QWidget* parent)
 bool CReceiveMessageDialog::OnInitDialog()
 {
     CDialog::OnInitDialog();
-    setWindowIcon(QIcon(QStringLiteral(":/icons/message.svg")));
+    setWindowIcon(LoadIcon("message"));
     ui.replyButton->setFocus();
     return true;
 }

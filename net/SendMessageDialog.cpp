@@ -1,5 +1,6 @@
 #include "net/SendMessageDialog.h"
 
+#include "framework/Icons.h"
 #include "framework/MainWindowLink.h"
 #include "framework/TextLimit.h"
 
@@ -19,7 +20,7 @@ CSendMessageDialog::CSendMessageDialog(QWidget* parent)
 bool CSendMessageDialog::OnInitDialog()
 {
     CDialog::OnInitDialog();
-    setWindowIcon(QIcon(QStringLiteral(":/icons/message.svg")));
+    setWindowIcon(LoadIcon("message"));
     ui.messageEdit->setFocus();
     return true;
 }

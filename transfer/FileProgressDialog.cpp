@@ -1,5 +1,6 @@
 #include "transfer/FileProgressDialog.h"
 
+#include "framework/Icons.h"
 #include "transfer/FileProtocol.h"
 #include "transfer/TransferWindows.h"
 
@@ -22,7 +23,7 @@ void CFileProgressDialog::SetConnection(std::unique_ptr<CAsyncSocket> connection
 bool CFileProgressDialog::OnInitDialog()
 {
     CDialog::OnInitDialog();
-    setWindowIcon(QIcon(QStringLiteral(":/icons/file.svg")));
+    setWindowIcon(LoadIcon("file"));
     return true;
 }
 

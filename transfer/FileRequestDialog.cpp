@@ -2,6 +2,7 @@
 
 #include "chat/DeclineDialog.h"
 #include "framework/FileDialog.h"
+#include "framework/Icons.h"
 #include "transfer/FileProgressDialog.h"
 #include "transfer/TransferWindows.h"
 
@@ -21,7 +22,7 @@ CFileRequestDialog::~CFileRequestDialog() = default;
 bool CFileRequestDialog::OnInitDialog()
 {
     CDialog::OnInitDialog();
-    setWindowIcon(QIcon(QStringLiteral(":/icons/file.svg")));
+    setWindowIcon(LoadIcon("file"));
     ui.saveAsButton->setFocus();
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "chat/DeclinedDialog.h"
 #include "framework/FileDialog.h"
+#include "framework/Icons.h"
 #include "framework/MainWindowLink.h"
 #include "framework/TextLimit.h"
 #include "transfer/FileProgressDialog.h"
@@ -58,7 +59,7 @@ CSendFileRequestDialog::~CSendFileRequestDialog() = default;
 bool CSendFileRequestDialog::OnInitDialog()
 {
     CDialog::OnInitDialog();
-    setWindowIcon(QIcon(QStringLiteral(":/icons/file.svg")));
+    setWindowIcon(LoadIcon("file"));
     ui.sendButton->setEnabled(false);
     ui.descriptionEdit->setFocus();
     return true;

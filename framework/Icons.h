@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QIcon>
+
+// The program's icons by name ("quorvane", "message", "chat", "file"): drawn pixel by pixel for
+// 16 and 32 pixels, where a scaled drawing would blur, and scalable beyond.
+QIcon LoadIcon(const char* name);
