@@ -1,5 +1,7 @@
 #include "app/Automation.h"
 
+#include "net/IdleSweep.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
@@ -28,6 +30,20 @@ CAutomation::CAutomation(const QString& path, QObject* parent)
     m_pServer->setSocketOptions(QLocalServer::UserAccessOption);
     m_pServer->listen(path);
     connect(m_pServer, &QLocalServer::newConnection, this, &CAutomation::OnConnection);
+}
+
+void CAutomation::ApplyTestSettings()
+{
+    IdleLimits limits = GetIdleLimits();
+    bool ok = false;
+    if (const int timeout = qEnvironmentVariableIntValue("QUORVANE_IDLE_TIMEOUT_MS", &ok);
+        ok && timeout > 0) {
+        limits.timeout = std::chrono::milliseconds(timeout);
+    }
+    if (const int sweep = qEnvironmentVariableIntValue("QUORVANE_IDLE_SWEEP_MS", &ok); ok && sweep > 0) {
+        limits.sweepInterval = std::chrono::milliseconds(sweep);
+    }
+    SetIdleLimits(limits);
 }
 
 QString CAutomation::Escape(const QString& text)

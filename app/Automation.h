@@ -26,6 +26,10 @@ public:
     // Starts listening when the environment asks for it; returns null otherwise.
     static CAutomation* StartFromEnvironment(QObject* parent);
 
+    // Tests shorten the listeners' idle time-out and sweep interval with QUORVANE_IDLE_TIMEOUT_MS
+    // and QUORVANE_IDLE_SWEEP_MS rather than wait them out.
+    static void ApplyTestSettings();
+
     static QString Escape(const QString& text);
     static QString Unescape(const QString& text);
 

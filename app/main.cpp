@@ -3,16 +3,34 @@
 
 #include <QApplication>
 
+#include <sys/resource.h>
+
+namespace {
+// Every connection holds a descriptor, and the usual soft limit of 1024 would let a flood of idle
+// connections crowd out genuine peers.
+void RaiseOpenFileLimit()
+{
+    rlimit limit {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+} // namespace
+
 int main(int argc, char** argv)
 {
     // Qt's own event dispatcher: every file chunk is a round trip through the event loop,
     // and the glib one costs noticeably more per wake-up.
     qputenv("QT_NO_GLIB", "1");
+    RaiseOpenFileLimit();
     QApplication application(argc, argv);
     // The main window hides to the tray and other windows come and go; the run ends only when
     // the main window's run does.
     QApplication::setQuitOnLastWindowClosed(false);
-    CAutomation::StartFromEnvironment(&application);
+    if (CAutomation::StartFromEnvironment(&application)) {
+        CAutomation::ApplyTestSettings();
+    }
     CMessengerApp theApp;
     theApp.InitInstance();
     return 0;

@@ -13,9 +13,10 @@ CChatListenSocket::CChatListenSocket() = default;
 CChatListenSocket::~CChatListenSocket()
 {
     // A hidden request window owns its connection; both go with the listener.
+    m_pSweep.reset();
     const auto hidden = std::move(m_hiddenWindows);
-    for (IChatRequestWindow* window : hidden) {
-        delete window;
+    for (const HiddenWindow& hiddenWindow : hidden) {
+        delete hiddenWindow.window;
     }
     m_unclaimed.clear();
 }
@@ -39,16 +40,56 @@ void CChatListenSocket::DeclineChat()
 
 void CChatListenSocket::OnAccept(int)
 {
-    if (m_unclaimed.size() >= MAX_UNCLAIMED) {
-        CAsyncSocket turnedAway;
-        Accept(turnedAway);
+    auto connection = std::make_unique<CChatListenSocket>();
+    if (!Accept(*connection)) {
         return;
     }
-    auto connection = std::make_unique<CChatListenSocket>();
-    if (Accept(*connection)) {
-        connection->m_pListener = this;
-        m_unclaimed.push_back(std::move(connection));
+    // A newcomer is never turned away: a genuine request arriving during a flood of silent
+    // connections still gets in.
+    while (m_unclaimed.size() + m_hiddenWindows.size() >= std::max<size_t>(GetIdleLimits().maxWaiting, 1)) {
+        MakeRoom();
     }
+    connection->m_pListener = this;
+    m_unclaimed.push_back(std::move(connection));
+    UpdateSweep();
+}
+
+void CChatListenSocket::MakeRoom()
+{
+    if (!m_unclaimed.empty()) {
+        m_unclaimed.erase(m_unclaimed.begin());
+        return;
+    }
+    // The hidden window owns its connection; both go.
+    IChatRequestWindow* oldest = m_hiddenWindows.front().window;
+    m_hiddenWindows.erase(m_hiddenWindows.begin());
+    delete oldest;
+}
+
+void CChatListenSocket::SweepIdle()
+{
+    std::erase_if(
+        m_unclaimed, [](const auto& connection) { return CIdleSweep::HasExpired(connection->m_acceptedAt); });
+    std::vector<IChatRequestWindow*> expired;
+    std::erase_if(m_hiddenWindows, [&expired](const HiddenWindow& hidden) {
+        if (!CIdleSweep::HasExpired(hidden.acceptedAt)) {
+            return false;
+        }
+        expired.push_back(hidden.window);
+        return true;
+    });
+    for (IChatRequestWindow* window : expired) {
+        delete window;
+    }
+    UpdateSweep();
+}
+
+void CChatListenSocket::UpdateSweep()
+{
+    if (!m_pSweep) {
+        m_pSweep = std::make_unique<CIdleSweep>([this] { SweepIdle(); });
+    }
+    m_pSweep->Update(!m_unclaimed.empty() || !m_hiddenWindows.empty());
 }
 
 void CChatListenSocket::OnReceive(int)
@@ -123,7 +164,7 @@ void CChatListenSocket::OnIdentity(const CString& identity)
     // The request window owns this connection from here on.
     IChatRequestWindow* window = factory->CreateChatRequestWindow(std::move(self), identity);
     m_pRequestWindow = window;
-    listener->m_hiddenWindows.push_back(window);
+    listener->m_hiddenWindows.push_back({window, m_acceptedAt});
 }
 
 void CChatListenSocket::OnSubject(const CString& subject)
@@ -153,5 +194,5 @@ std::unique_ptr<CChatListenSocket> CChatListenSocket::Release(CChatListenSocket*
 
 void CChatListenSocket::ForgetHiddenWindow(IChatRequestWindow* window)
 {
-    std::erase(m_hiddenWindows, window);
+    std::erase_if(m_hiddenWindows, [window](const HiddenWindow& hidden) { return hidden.window == window; });
 }

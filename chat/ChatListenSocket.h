@@ -2,7 +2,9 @@
 
 #include "chat/ChatProtocol.h"
 #include "net/AsyncSocket.h"
+#include "net/IdleSweep.h"
 
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -16,7 +18,9 @@ class IDeclineWindow;
 //
 // An accepted connection belongs to the listener until its first message: then it passes to
 // its "Received Chat Request" window, which the listener still keeps track of while it is
-// hidden, so that nothing is left behind when the listener goes.
+// hidden, so that nothing is left behind when the listener goes. Connections that have shown
+// no window within the idle time-out are closed, and beyond the limit of waiting ones the
+// oldest silent connection makes room for a newcomer (see IdleLimits).
 class CChatListenSocket : public CAsyncSocket
 {
 public:
@@ -26,10 +30,6 @@ public:
         Declined = 2,
         Chatting = 3,
     };
-
-    // Connections that have not yet said who they are; more are turned away so that a flood
-    // of silent connections cannot use up the program's descriptors.
-    static constexpr size_t MAX_UNCLAIMED = 64;
 
     CChatListenSocket();
     ~CChatListenSocket() override;
@@ -59,6 +59,16 @@ private:
     void OnSubject(const CString& subject);
     std::unique_ptr<CChatListenSocket> Release(CChatListenSocket* connection);
     void ForgetHiddenWindow(IChatRequestWindow* window);
+    // Listener only: drops the oldest waiting connection, a silent one first.
+    void MakeRoom();
+    void SweepIdle();
+    void UpdateSweep();
+
+    struct HiddenWindow
+    {
+        IChatRequestWindow* window;
+        std::chrono::steady_clock::time_point acceptedAt;
+    };
 
     IChatRequestWindow* m_pRequestWindow = nullptr;
     IDeclineWindow* m_pDeclineWindow = nullptr;
@@ -67,7 +77,10 @@ private:
     // Accepted connections point back at their listener until their request window is shown.
     CChatListenSocket* m_pListener = nullptr;
     bool m_bRequestShown = false;
+    std::chrono::steady_clock::time_point m_acceptedAt = std::chrono::steady_clock::now();
 
+    // Oldest first.
     std::vector<std::unique_ptr<CChatListenSocket>> m_unclaimed;
-    std::vector<IChatRequestWindow*> m_hiddenWindows;
+    std::vector<HiddenWindow> m_hiddenWindows;
+    std::unique_ptr<CIdleSweep> m_pSweep;
 };

@@ -49,6 +49,7 @@ CFileListenSocket::~CFileListenSocket()
 {
     CloseFile();
     // Pending connections die with their listener; the socket layer closes this one afterwards.
+    m_pSweep.reset();
     m_pending.clear();
 }
 
@@ -63,13 +64,38 @@ void CFileListenSocket::OnAccept(int)
     if (!Accept(*connection)) {
         return;
     }
-    if (m_pending.size() >= MAX_PENDING) {
-        return;
+    // A newcomer is never turned away: a genuine request arriving during a flood of silent
+    // connections still gets in.
+    while (m_pending.size() >= std::max<size_t>(GetIdleLimits().maxWaiting, 1)) {
+        MakeRoom();
     }
     const int on = 1;
     connection->SetSockOpt(TCP_NODELAY, &on, sizeof on, IPPROTO_TCP);
     connection->m_pListener = this;
     m_pending.push_back(std::move(connection));
+    UpdateSweep();
+}
+
+void CFileListenSocket::MakeRoom()
+{
+    auto oldest = std::find_if(m_pending.begin(), m_pending.end(),
+        [](const auto& pending) { return pending->m_nState == AwaitIdentity; });
+    m_pending.erase(oldest != m_pending.end() ? oldest : m_pending.begin());
+}
+
+void CFileListenSocket::SweepIdle()
+{
+    std::erase_if(
+        m_pending, [](const auto& pending) { return CIdleSweep::HasExpired(pending->m_acceptedAt); });
+    UpdateSweep();
+}
+
+void CFileListenSocket::UpdateSweep()
+{
+    if (!m_pSweep) {
+        m_pSweep = std::make_unique<CIdleSweep>([this] { SweepIdle(); });
+    }
+    m_pSweep->Update(!m_pending.empty());
 }
 
 void CFileListenSocket::OnReceive(int)

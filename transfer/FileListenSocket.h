@@ -1,8 +1,10 @@
 #pragma once
 
 #include "net/AsyncSocket.h"
+#include "net/IdleSweep.h"
 #include "transfer/FileProtocol.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -16,7 +18,9 @@ constexpr unsigned FILE_PORT = filewire::PORT;
 // The receiving end of file transmissions. The main window's instance listens on TCP port 102;
 // every connection it accepts is a further instance that collects one request's header, opens
 // the File Request window, and after the user's acceptance writes the batch into the chosen
-// directory.
+// directory. A connection whose header has not brought a window within the idle time-out is
+// closed, and beyond the limit of waiting ones the oldest silent connection makes room for a
+// newcomer (see IdleLimits).
 class CFileListenSocket : public CAsyncSocket
 {
 public:
@@ -31,9 +35,6 @@ public:
         Declined,
         Finished,
     };
-
-    // Connections whose header is still arriving; more are turned away until some complete.
-    static constexpr size_t MAX_PENDING = 64;
 
     CFileListenSocket();
     ~CFileListenSocket() override;
@@ -80,6 +81,10 @@ private:
     // Drops a connection whose header never completed, or was invalid.
     void Discard();
     std::unique_ptr<CFileListenSocket> TakePending(CFileListenSocket* connection);
+    // Listener only: drops the oldest pending connection, one that has said nothing first.
+    void MakeRoom();
+    void SweepIdle();
+    void UpdateSweep();
 
     State m_nState = AwaitIdentity;
     uint32_t m_nCount = 0;
@@ -100,6 +105,9 @@ private:
 
     // Until its request window exists, a connection belongs to the listener that accepted it.
     CFileListenSocket* m_pListener = nullptr;
+    std::chrono::steady_clock::time_point m_acceptedAt = std::chrono::steady_clock::now();
+    // Oldest first.
     std::vector<std::unique_ptr<CFileListenSocket>> m_pending;
+    std::unique_ptr<CIdleSweep> m_pSweep;
     std::shared_ptr<char> m_pAlive = std::make_shared<char>();
 };

@@ -3,6 +3,7 @@
 #include "chat/ChatRequestDialog.h"
 #include "chat/DeclineDialog.h"
 #include "tests/chat/ChatFixture.h"
+#include "tests/support/ScopedIdleLimits.h"
 
 #include <vector>
 
@@ -177,24 +178,55 @@ TEST_F(AccepterTest, ConnectionsWithoutARequestGoQuietlyAndNothingOutlivesTheLis
     EXPECT_TRUE(introduced.WaitForClose());
 }
 
-TEST_F(AccepterTest, SilentConnectionsBeyondTheLimitAreTurnedAway)
+TEST_F(AccepterTest, BeyondTheLimitTheOldestSilentConnectionMakesRoomForANewcomer)
 {
+    ScopedIdleLimits limits({std::chrono::seconds(30), std::chrono::seconds(5), 4});
+    RawPeer introduced = Introduce();
     std::vector<RawPeer> silent;
     // One at a time: the listen backlog is short and a full one would hold up connect().
-    for (size_t i = 0; i < CChatListenSocket::MAX_UNCLAIMED; ++i) {
+    for (size_t i = 0; i < 3; ++i) {
         silent.push_back(RawPeer::ConnectFromHost2());
         ASSERT_TRUE(WaitFor([&] { return listener->GetUnclaimedCount() == i + 1; }));
     }
-    ASSERT_TRUE(WaitFor([&] { return listener->GetUnclaimedCount() == CChatListenSocket::MAX_UNCLAIMED; }));
-    RawPeer extra = RawPeer::ConnectFromHost2();
-    EXPECT_TRUE(extra.WaitForClose());
-    EXPECT_EQ(listener->GetUnclaimedCount(), CChatListenSocket::MAX_UNCLAIMED);
-
-    // Once one of them speaks up, room is made again.
-    silent[0].Send(BOB);
-    EXPECT_EQ(silent[0].Take(2), "OK");
-    RawPeer next = Introduce();
+    // The newcomer gets in; the oldest silent one goes, the introduced one stays.
+    RawPeer newcomer = Introduce("carol (hostC)");
+    EXPECT_TRUE(silent[0].WaitForClose());
+    EXPECT_EQ(listener->GetUnclaimedCount(), 2u);
     EXPECT_EQ(listener->GetHiddenWindowCount(), 2u);
+    ASSERT_NE(Request(newcomer), nullptr);
+
+    // With nobody silent left, the oldest hidden request goes.
+    silent[1].Send(BOB);
+    EXPECT_EQ(silent[1].Take(2), "OK");
+    silent[2].Send(BOB);
+    EXPECT_EQ(silent[2].Take(2), "OK");
+    RawPeer fourth = Introduce("dave (hostD)");
+    ASSERT_TRUE(WaitFor([&] { return listener->GetHiddenWindowCount() == 4; }));
+    RawPeer last = RawPeer::ConnectFromHost2();
+    EXPECT_TRUE(introduced.WaitForClose());
+    EXPECT_EQ(listener->GetHiddenWindowCount(), 3u);
+    EXPECT_EQ(listener->GetUnclaimedCount(), 1u);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(AccepterTest, ConnectionsThatShowNoWindowWithinTheTimeOutAreClosed)
+{
+    ScopedIdleLimits limits({std::chrono::milliseconds(300), std::chrono::milliseconds(50), 64});
+    RawPeer silent = RawPeer::ConnectFromHost2();
+    RawPeer introduced = Introduce();
+    ASSERT_TRUE(WaitFor([&] { return listener->GetUnclaimedCount() == 1; }));
+    EXPECT_TRUE(silent.WaitForClose());
+    EXPECT_TRUE(introduced.WaitForClose());
+    EXPECT_EQ(listener->GetUnclaimedCount(), 0u);
+    EXPECT_EQ(listener->GetHiddenWindowCount(), 0u);
+
+    // A request that shows its window in time is not touched.
+    RawPeer shown = Introduce();
+    ASSERT_NE(Request(shown), nullptr);
+    Settle(600);
+    EXPECT_EQ(OpenWindowsOf<CChatRequestDialog>().size(), 1u);
+    EXPECT_EQ(shown.TakeAll(), "");
+    EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(AccepterTest, TwoRequestsFromOnePeerAreAnsweredAndChattedApart)

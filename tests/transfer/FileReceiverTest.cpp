@@ -1,6 +1,7 @@
 // CFileListenSocket against senders played by plain sockets on host 2: the header, the files on
 // disk, and every way a request or a transfer ends on the receiving side.
 #include "framework/Alert.h"
+#include "tests/support/ScopedIdleLimits.h"
 #include "tests/transfer/TransferTestSupport.h"
 
 #include <QDir>
@@ -246,6 +247,35 @@ TEST_F(FileReceiverTest, EarlyCloseReleasesTheConnectionSilently)
     sender.Close();
     EXPECT_TRUE(WaitFor([&] { return listener.GetPendingCount() == 0; }));
     EXPECT_TRUE(factory.requests.empty());
+}
+
+TEST_F(FileReceiverTest, WaitingConnectionsMakeRoomOldestSilentFirstAndTimeOut)
+{
+    {
+        ScopedIdleLimits limits({std::chrono::seconds(30), std::chrono::seconds(5), 3});
+        Peer speaking = Peer::Connect();
+        Message(speaking, "ANN (PC1)");
+        Peer silent1 = Peer::Connect();
+        ASSERT_TRUE(WaitFor([&] { return listener.GetPendingCount() == 2; }));
+        Peer silent2 = Peer::Connect();
+        ASSERT_TRUE(WaitFor([&] { return listener.GetPendingCount() == 3; }));
+        // A genuine request beyond the limit gets in; the oldest silent connection goes.
+        Peer genuine = Peer::Connect();
+        EXPECT_TRUE(silent1.WaitClosed());
+        ReceiverWindows* request = Request(genuine, {{"a.txt", "abc"}});
+        ASSERT_NE(request, nullptr);
+        Message(speaking, Number(1));
+        EXPECT_EQ(listener.GetPendingCount(), 2u);
+    }
+    {
+        ScopedIdleLimits limits({std::chrono::milliseconds(300), std::chrono::milliseconds(50), 64});
+        Peer stalled = Peer::Connect();
+        Message(stalled, "ANN (PC1)");
+        EXPECT_TRUE(stalled.WaitClosed());
+        EXPECT_TRUE(WaitFor([&] { return listener.GetPendingCount() == 0; }));
+    }
+    EXPECT_EQ(factory.requests.size(), 1u);
+    EXPECT_EQ(beeps, 1);
 }
 
 TEST_F(FileReceiverTest, AFileThatCannotBeCreatedClosesTheConnectionAndLinksAreNotFollowed)
