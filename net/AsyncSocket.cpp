@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -370,6 +371,34 @@ bool CAsyncSocket::Create(unsigned port, int type, long events, const char* loca
     m_ownerThread = std::this_thread::get_id();
     m_pWatcher = std::make_unique<Watcher>(
         *this, events, type == SOCK_STREAM ? Watcher::State::Idle : Watcher::State::Datagram);
+    return true;
+}
+
+bool CAsyncSocket::Attach(int fd, long events)
+{
+    int type = 0;
+    int listening = 0;
+    socklen_t length = sizeof type;
+    if (m_hSocket != INVALID_SOCKET || getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) < 0
+        || (type != SOCK_STREAM && type != SOCK_DGRAM)) {
+        WSASetLastError(WSAENOTSOCK);
+        return false;
+    }
+    length = sizeof listening;
+    getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    Watcher::State state = Watcher::State::Datagram;
+    if (type == SOCK_STREAM) {
+        sockaddr_storage peer {};
+        socklen_t peerLength = sizeof peer;
+        const bool connected = getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0;
+        state = listening ? Watcher::State::Listening
+            : connected   ? Watcher::State::Connected
+                          : Watcher::State::Idle;
+    }
+    m_hSocket = fd;
+    m_ownerThread = std::this_thread::get_id();
+    m_pWatcher = std::make_unique<Watcher>(*this, events, state);
     return true;
 }
 

@@ -26,6 +26,9 @@ public:
     // the port on the local address (every address when null). A failed bind closes it again.
     bool Create(unsigned port = 0, int type = SOCK_STREAM, long events = FD_ALL_EVENTS,
         const char* localAddress = nullptr);
+    // Takes over a socket opened elsewhere (a listener, a connected stream or a datagram socket):
+    // it becomes non-blocking, and this object watches, owns and closes it.
+    bool Attach(int fd, long events = FD_ALL_EVENTS);
     bool Listen(int backlog = 5);
     // Puts the next waiting connection into an object that holds no socket.
     virtual bool Accept(CAsyncSocket& connection);

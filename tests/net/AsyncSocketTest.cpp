@@ -9,16 +9,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -619,4 +622,33 @@ TEST(AsyncSocketDatagramTest, EmptyDatagramsBroadcastAndSenderAddresses)
 
     EXPECT_EQ(socket.SendTo("ping", 4, 40031, "no-such-host.invalid"), 0);
     EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+}
+
+TEST(AsyncSocketAttachTest, AttachedSocketsAreWatchedByWhatTheyAre)
+{
+    // Local sockets: no LAN needed.
+    int pair[2] = {-1, -1};
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    Fd peer(pair[1]);
+    CRecordingSocket connection;
+    ASSERT_TRUE(connection.Attach(pair[0]));
+    EXPECT_FALSE(connection.Attach(pair[1])) << "already holds a socket";
+    ASSERT_EQ(send(peer.fd, "hello", 5, 0), 5);
+    ASSERT_TRUE(WaitFor([&] { return connection.log->data == "hello"; }));
+    close(std::exchange(peer.fd, -1));
+    ASSERT_TRUE(WaitFor([&] { return connection.log->Count("close 0") == 1; }));
+
+    const int listening = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const std::string name = "quorvane-attach-" + std::to_string(getpid());
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    ASSERT_EQ(bind(listening, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(listen(listening, 5), 0);
+    CRecordingSocket listener;
+    ASSERT_TRUE(listener.Attach(listening));
+    Fd client(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    ASSERT_EQ(connect(client.fd, reinterpret_cast<sockaddr*>(&address), length), 0);
+    EXPECT_TRUE(WaitFor([&] { return listener.log->Count("accept 0") == 1; }));
 }
