@@ -11,6 +11,14 @@ CFileProgressDialog::CFileProgressDialog()
     ui.setupUi(this);
     ApplyTransferWindowFrame(this);
     connect(ui.cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
+    m_refresh.setSingleShot(true);
+    m_refresh.setInterval(REFRESH_MS);
+    connect(&m_refresh, &QTimer::timeout, this, [this] {
+        if (m_bRefreshPending) {
+            RefreshProgress();
+            m_refresh.start();
+        }
+    });
 }
 
 CFileProgressDialog::~CFileProgressDialog() = default;
@@ -39,6 +47,7 @@ void CFileProgressDialog::ShowFile(const CString& name, std::uint32_t size)
 {
     m_strFileName = name;
     m_nFileSize = size;
+    m_nFileBytes = 0;
     m_strFileProgress = FormatProgress(0, size);
     ui.fileBar->setValue(Percentage(0, size));
     UpdateData(false);
@@ -54,10 +63,23 @@ void CFileProgressDialog::SetBatchTotal(std::uint32_t total)
 
 void CFileProgressDialog::ShowProgress(std::uint32_t fileBytes, std::uint32_t batchBytes)
 {
-    m_strFileProgress = FormatProgress(fileBytes, m_nFileSize);
-    m_strBatchProgress = FormatProgress(batchBytes, m_nBatchTotal);
-    ui.fileBar->setValue(Percentage(fileBytes, m_nFileSize));
-    ui.batchBar->setValue(Percentage(batchBytes, m_nBatchTotal));
+    m_nFileBytes = fileBytes;
+    m_nBatchBytes = batchBytes;
+    if (m_refresh.isActive()) {
+        m_bRefreshPending = true;
+        return;
+    }
+    RefreshProgress();
+    m_refresh.start();
+}
+
+void CFileProgressDialog::RefreshProgress()
+{
+    m_bRefreshPending = false;
+    m_strFileProgress = FormatProgress(m_nFileBytes, m_nFileSize);
+    m_strBatchProgress = FormatProgress(m_nBatchBytes, m_nBatchTotal);
+    ui.fileBar->setValue(Percentage(m_nFileBytes, m_nFileSize));
+    ui.batchBar->setValue(Percentage(m_nBatchBytes, m_nBatchTotal));
     UpdateData(false);
 }
 
@@ -109,7 +131,16 @@ void CFileProgressDialog::OnCancel()
 
 bool CFileProgressDialog::End()
 {
-    return !std::exchange(m_bEnded, true);
+    if (m_bEnded) {
+        return false;
+    }
+    m_bEnded = true;
+    // The last figures show before the ending is told.
+    m_refresh.stop();
+    if (m_bRefreshPending) {
+        RefreshProgress();
+    }
+    return true;
 }
 
 int CFileProgressDialog::Tell(const CString& text, unsigned style, const CString& caption)

@@ -5,6 +5,8 @@
 #include "transfer/FileWindows.h"
 #include "ui_FileProgressDialog.h"
 
+#include <QTimer>
+
 #include <cstdint>
 #include <memory>
 
@@ -45,9 +47,17 @@ protected:
 private:
     // Ends the transfer once; true for the first caller.
     bool End();
+    void RefreshProgress();
     int Tell(const CString& text, unsigned style = MB_OK, const CString& caption = {});
 
     std::unique_ptr<CAsyncSocket> m_pSocket;
     bool m_bEnded = false;
+    // Replies come by the thousand each second; the figures are redrawn at most every
+    // REFRESH_MS, the first at once and the latest at the end of each interval.
+    static constexpr int REFRESH_MS = 50;
+    QTimer m_refresh;
+    bool m_bRefreshPending = false;
+    std::uint32_t m_nFileBytes = 0;
+    std::uint32_t m_nBatchBytes = 0;
     Ui::FileProgressDialog ui;
 };
