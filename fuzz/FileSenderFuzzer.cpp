@@ -1,0 +1,150 @@
+// The file sender with its worker, connected over a local socket pair to a receiver that replies
+// what the input says; the user stops the transfer at any point. The batch is three small files,
+// one of them empty.
+#include "framework/MainWindowLink.h"
+#include "fuzz/FuzzSupport.h"
+#include "transfer/FileSocket.h"
+#include "transfer/FileWindows.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class FuzzFileSocket : public CFileSocket
+{
+public:
+    // The pair is connected already: what the connect notification would do.
+    void Connected() { OnConnect(0); }
+};
+
+class NamedMainWindow : public IMainWindow
+{
+public:
+    void AddPeer(const CString&, const CString&) override { }
+    void RemovePeer(const CString&) override { }
+    CString FindAddressByName(const CString&) const override { return {}; }
+    CString FindNameByAddress(const CString&) const override { return {}; }
+    CString GetLocalName() const override { return "ANN (PC1)"; }
+    void ShowReceivedMessage(const CString&, const CString&) override { }
+    void SendMessageTo(const CString&, const CString&) override { }
+};
+
+constexpr std::uint32_t TOTAL = 3 + 0 + 2500;
+
+class Windows : public ISendFileWindow, public IFileProgressWindow
+{
+public:
+    std::unique_ptr<FuzzFileSocket> socket;
+    bool transferring = false;
+
+    void OnTransferAccepted() override
+    {
+        if (transferring) {
+            std::abort();
+        }
+        transferring = true;
+        socket->SetProgressWindow(this);
+    }
+    void OnDeclineReason(const CString& reason) override
+    {
+        if (transferring || reason.size() > filewire::READ_SIZE) {
+            std::abort();
+        }
+        socket.reset();
+    }
+    void OnDeclinedWithoutReason() override { socket.reset(); }
+    void OnFileError(const CString&) override { std::abort(); } // the files stay as they are
+    void ShowFile(const CString&, std::uint32_t) override { }
+    void SetBatchTotal(std::uint32_t total) override
+    {
+        if (total != TOTAL) {
+            std::abort();
+        }
+    }
+    void ShowProgress(std::uint32_t fileBytes, std::uint32_t batchBytes) override
+    {
+        if (fileBytes > batchBytes || batchBytes > TOTAL) {
+            std::abort();
+        }
+    }
+    void OnFinished() override { socket.reset(); }
+    void OnTerminated() override { socket.reset(); }
+    void OnTransferFailed(const CString&) override { std::abort(); }
+};
+
+struct Batch
+{
+    fs::path directory;
+    Batch()
+    {
+        char pattern[] = "/tmp/quorvane-fuzz-XXXXXX";
+        if (!mkdtemp(pattern)) {
+            std::abort();
+        }
+        directory = pattern;
+        std::ofstream(directory / "a.txt") << "abc";
+        std::ofstream(directory / "empty.bin");
+        std::ofstream(directory / "b.bin") << std::string(2500, 'b');
+    }
+    ~Batch()
+    {
+        std::error_code ignored;
+        fs::remove_all(directory, ignored);
+    }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static bool started = (fuzz::StartApplication(), true);
+    (void)started;
+    static Batch batch;
+    NamedMainWindow mainWindow;
+    AfxSetMainWnd(&mainWindow);
+    {
+        Windows windows;
+        const auto [ours, theirs] = fuzz::StreamPair();
+        fuzz::Peer peer(theirs);
+        windows.socket = std::make_unique<FuzzFileSocket>();
+        windows.socket->SetRequest(
+            &windows, batch.directory.string() + "/", {"a.txt", "empty.bin", "b.bin"}, "hi\r\n");
+        windows.socket->Attach(ours);
+        windows.socket->Connected();
+
+        fuzz::Script script(data, size);
+        while (windows.socket) {
+            const auto step = script.Next();
+            if (!step) {
+                break;
+            }
+            switch (step->action) {
+            case fuzz::Script::Send:
+                peer.Send(step->data, step->length);
+                break;
+            case fuzz::Script::Close:
+                peer.Close();
+                fuzz::Pump([&] { return !windows.socket; });
+                break;
+            case fuzz::Script::UserA:
+                windows.socket.reset();
+                break;
+            default:
+                // Let the worker and queued notifications run.
+                fuzz::Pump([] { return false; }, 8);
+                break;
+            }
+            peer.Drain();
+        }
+        // Destroying the sender stops and joins its worker.
+        windows.socket.reset();
+    }
+    AfxSetMainWnd(nullptr);
+    return 0;
+}

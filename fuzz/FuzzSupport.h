@@ -1,0 +1,77 @@
+#pragma once
+
+// Shared pieces of the fuzz targets: a Qt core application for the socket notifications, local
+// socket pairs standing in for the network, and the fuzz input read as a script of peer actions.
+// Nothing here opens an IP socket.
+#include "framework/CString.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+namespace fuzz {
+
+// Once per process.
+void StartApplication();
+
+// Runs the event loop until done holds or a bounded number of rounds has passed.
+void Pump(const std::function<bool()>& done, int rounds = 64);
+
+// The far end of a local stream connection, played by the fuzz input.
+class Peer
+{
+public:
+    explicit Peer(int fd);
+    ~Peer();
+    Peer(const Peer&) = delete;
+    Peer& operator=(const Peer&) = delete;
+
+    // Sends the bytes in one write and runs the loop until the other end has read them all, or
+    // has closed.
+    void Send(const char* data, std::size_t length);
+    // Reads and drops whatever arrived, so that the other end never blocks on a full buffer.
+    void Drain();
+    void Close();
+    bool IsOpen() const { return m_fd >= 0; }
+    // True once the other end has closed.
+    bool HasHungUp() const;
+
+private:
+    bool IsConsumed() const;
+    int m_fd;
+};
+
+// A connected local stream pair: first goes to the object under test, second to the Peer.
+std::pair<int, int> StreamPair();
+// A listening local socket and a function that connects a new client to it.
+struct LocalListener
+{
+    int fd = -1;
+    std::function<int()> connect;
+};
+LocalListener MakeLocalListener();
+
+// The input as a script: each step is an action byte, then for Send a two-byte length and
+// that many bytes.
+class Script
+{
+public:
+    enum Action { Send, Close, UserA, UserB, UserC, ActionCount };
+    struct Step
+    {
+        Action action;
+        const char* data;
+        std::size_t length;
+    };
+
+    Script(const std::uint8_t* data, std::size_t size);
+    std::optional<Step> Next();
+
+private:
+    const std::uint8_t* m_data;
+    std::size_t m_size;
+    std::size_t m_at = 0;
+};
+
+} // namespace fuzz
