@@ -20,13 +20,17 @@ bool CMessengerApp::InitInstance()
     CMainDialog dlg;
     AfxSetMainWnd(&dlg);
 
-    // However a session ends the program, the peers hear the goodbye once.
-    CTerminationSignals termination;
-    QObject::connect(
-        &termination, &CTerminationSignals::terminationRequested, &dlg, [&dlg] { dlg.EndDialog(IDCANCEL); });
-    QObject::connect(qApp, &QGuiApplication::commitDataRequest, &dlg, [&dlg](QSessionManager&) {
-        dlg.OnEndSession(true);
+    // However a session ends the program, the peers hear the goodbye once. Every event loop is
+    // left, so that a question or menu still on screen cannot hold the program back.
+    const auto endNow = [&dlg] {
         dlg.EndDialog(IDCANCEL);
+        QCoreApplication::exit(0);
+    };
+    CTerminationSignals termination;
+    QObject::connect(&termination, &CTerminationSignals::terminationRequested, &dlg, endNow);
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, &dlg, [&dlg, endNow](QSessionManager&) {
+        dlg.OnEndSession(true);
+        endNow();
     });
 
     dlg.DoModal();

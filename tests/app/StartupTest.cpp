@@ -6,6 +6,7 @@
 #include "tests/support/Wait.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -35,7 +36,22 @@ protected:
             return answers == 0 ? int(IDNO) : std::exchange(answers, 0);
         });
     }
-    void TearDown() override { SetMessageBoxHandler({}); }
+    void TearDown() override
+    {
+        SetMessageBoxHandler({});
+        // A termination leaves every event loop, and keeps new ones from running until the next
+        // application run: start and end one.
+        QTimer::singleShot(0, [] { QCoreApplication::quit(); });
+        QCoreApplication::exec();
+    }
+
+    // Raises a signal once, unless the test is over first.
+    void RaiseLater(int signalNumber, int ms)
+    {
+        signalTimer.setSingleShot(true);
+        QObject::connect(&signalTimer, &QTimer::timeout, [signalNumber] { std::raise(signalNumber); });
+        signalTimer.start(ms);
+    }
 
     // Runs the main window, with body inside its run; a safety timer ends a run left open.
     void Run(const std::function<void(CMainDialog&)>& body)
@@ -75,6 +91,7 @@ protected:
     std::vector<MessageBoxRequest> questions;
     int answers = 0;
     CString identity;
+    QTimer signalTimer;
 };
 } // namespace
 
@@ -125,13 +142,32 @@ TEST_F(StartupTest, SessionEndSaysGoodbyeOnceHoweverTheRunThenEnds)
 TEST_F(StartupTest, TerminationSignalEndsTheProgramWithOneLeave)
 {
     CMessengerApp app;
-    QTimer::singleShot(200, [] { std::raise(SIGTERM); });
+    RaiseLater(SIGTERM, 200);
     EXPECT_FALSE(app.InitInstance());
     const auto heard = Heard();
     ASSERT_EQ(heard.size(), 2u);
     EXPECT_EQ(DecodeDatagram(heard[0].data(), heard[0].size()).kind, KIND_HELLO);
     EXPECT_EQ(heard[1], Wire(KIND_LEAVE, DecodeDatagram(heard[0].data(), heard[0].size()).text));
     EXPECT_EQ(AfxGetMainWnd(), nullptr);
+}
+
+TEST_F(StartupTest, TerminationSignalEndsTheProgramAlsoWhileAQuestionIsOnScreen)
+{
+    SetMessageBoxHandler({});
+    CMessengerApp app;
+    QTimer::singleShot(100, [] {
+        if (auto* main = dynamic_cast<CMainDialog*>(AfxGetMainWnd())) {
+            main->close(); // "Are you sure?", left unanswered
+        }
+    });
+    RaiseLater(SIGTERM, 400);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_GE(clock.elapsed(), 390) << "ended by the signal, not before";
+    const auto heard = Heard();
+    ASSERT_EQ(heard.size(), 2u);
+    EXPECT_EQ(DecodeDatagram(heard[1].data(), heard[1].size()).kind, KIND_LEAVE);
 }
 
 TEST_F(StartupTest, WithoutANetworkOnlyTheWarningIsShown)
