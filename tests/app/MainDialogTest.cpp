@@ -2,8 +2,10 @@
 #include "net/SendMessageDialog.h"
 #include "tests/support/Windows.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QPushButton>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -146,4 +148,20 @@ TEST_F(MainDialogTest, MessageAndAnnounceOpenSendWindowsWithTheirHeaders)
     for (auto* sendWindow : windows) {
         EXPECT_EQ(sendWindow->m_strPeer, sendWindow->m_strHeader == "Announce" ? "" : "anna (PC1)");
     }
+}
+
+TEST_F(MainDialogTest, AboutBoxShowsTheVersionAndOkClosesIt)
+{
+    QString title;
+    QString version;
+    QTimer::singleShot(0, [&] {
+        QWidget* about = QApplication::activeModalWidget();
+        ASSERT_NE(about, nullptr);
+        title = about->windowTitle();
+        version = LabelText(about, "versionLabel");
+        about->findChild<QPushButton*>("okButton")->click();
+    });
+    window.OnSysCommand(CMainDialog::IDM_ABOUTBOX + 3); // the low four bits do not count
+    EXPECT_EQ(title, "About Quorvane");
+    EXPECT_EQ(version, "Quorvane Version 1.21");
 }
