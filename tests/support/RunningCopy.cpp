@@ -5,6 +5,7 @@
 #include "tests/support/Wait.h"
 
 #include <QDir>
+#include <QFile>
 
 #include <optional>
 
@@ -13,7 +14,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-RunningCopy::RunningCopy(int host)
+RunningCopy::RunningCopy(int host, const QStringList& extraEnvironment)
     : m_host(host)
     , m_socketPath(QDir::tempPath() + QStringLiteral("/quorvane-e2e-%1-%2.sock").arg(getpid()).arg(host))
     , m_process(std::make_unique<QProcess>())
@@ -21,6 +22,9 @@ RunningCopy::RunningCopy(int host)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("QUORVANE_AUTOMATION", m_socketPath);
+    for (const QString& entry : extraEnvironment) {
+        environment.insert(entry.section('=', 0, 0), entry.section('=', 1));
+    }
     m_process->setProcessEnvironment(environment);
     m_process->setProcessChannelMode(QProcess::SeparateChannels);
     const QString ns = qEnvironmentVariable(QStringLiteral("QLAN_NS_%1").arg(host).toUtf8().constData());
@@ -217,4 +221,46 @@ QString RunningCopy::Address() const
 QString RunningCopy::ErrorOutput()
 {
     return QString::fromLocal8Bit(m_process->readAllStandardError());
+}
+
+void RunningCopy::Kill()
+{
+    m_process->kill();
+    m_process->waitForFinished(5000);
+}
+
+namespace {
+// A field of /proc/PID/status in kB, or -1.
+long StatusField(qint64 pid, const QByteArray& field)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field + ':')) {
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLong();
+        }
+    }
+    return -1;
+}
+} // namespace
+
+// "ip netns exec", "unshare" and "sh -c exec" each replace themselves, so the process started is
+// the copy itself.
+long RunningCopy::ResidentKiB() const
+{
+    return StatusField(m_process->processId(), "VmRSS");
+}
+
+long RunningCopy::PeakResidentKiB() const
+{
+    return StatusField(m_process->processId(), "VmHWM");
+}
+
+int RunningCopy::OpenDescriptors() const
+{
+    return static_cast<int>(QDir(QStringLiteral("/proc/%1/fd").arg(m_process->processId()))
+                                .entryList(QDir::NoDotAndDotDot | QDir::System)
+                                .size());
 }

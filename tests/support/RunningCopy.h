@@ -16,7 +16,8 @@
 class RunningCopy
 {
 public:
-    explicit RunningCopy(int host);
+    // Environment entries NAME=VALUE are added to the copy's.
+    explicit RunningCopy(int host, const QStringList& environment = {});
     ~RunningCopy();
     RunningCopy(const RunningCopy&) = delete;
     RunningCopy& operator=(const RunningCopy&) = delete;
@@ -49,6 +50,12 @@ public:
 
     // Ends the copy with SIGTERM and waits for it.
     bool Terminate();
+    // Ends it at once, as a crash or a power cut would.
+    void Kill();
+    // From /proc: resident memory now and at its peak, and open descriptors.
+    long ResidentKiB() const;
+    long PeakResidentKiB() const;
+    int OpenDescriptors() const;
     QString Identity() const;
     QString Address() const;
     QString ErrorOutput();
