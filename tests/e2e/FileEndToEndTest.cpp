@@ -38,33 +38,6 @@ QByteArray RandomBytes(qsizetype size)
     return bytes;
 }
 
-// Answers a file dialog of a running copy with the given text, as typed into its name box.
-bool AnswerFileDialog(RunningCopy& copy, const QString& typed, const QString& button)
-{
-    std::optional<RunningCopy::Window> dialog;
-    WaitFor([&] {
-        for (const auto& window : copy.Windows()) {
-            if (window.className == "QFileDialog") {
-                dialog = window;
-                return true;
-            }
-        }
-        return false;
-    });
-    if (!dialog) {
-        return false;
-    }
-    copy.Set(*dialog, "fileNameEdit", typed);
-    copy.Click(*dialog, button);
-    return WaitFor([&] {
-        for (const auto& window : copy.Windows()) {
-            if (window.className == "QFileDialog") {
-                return false;
-            }
-        }
-        return true;
-    });
-}
 } // namespace
 
 TEST(FileEndToEndTest, BatchWithAnEmptyAndALargeFileArrivesByteIdentical)
@@ -96,7 +69,7 @@ TEST(FileEndToEndTest, BatchWithAnEmptyAndALargeFileArrivesByteIdentical)
     for (const QString& name : names) {
         typed << '"' + source.filePath(name) + '"';
     }
-    ASSERT_TRUE(AnswerFileDialog(sender, typed.join(' '), "Open"));
+    ASSERT_TRUE(sender.AnswerFileDialog(typed.join(' '), "Open"));
     sender.Set(*request, "descriptionEdit", "holiday pictures");
     sender.Click(*request, "Send");
 
@@ -107,7 +80,7 @@ TEST(FileEndToEndTest, BatchWithAnEmptyAndALargeFileArrivesByteIdentical)
     EXPECT_EQ(receiver.Text(*offer, "fileNameLabel"), "4 Files");
     EXPECT_EQ(receiver.Text(*offer, "descriptionEdit").trimmed(), "holiday pictures");
     receiver.Click(*offer, "Save As");
-    ASSERT_TRUE(AnswerFileDialog(receiver, target.path(), "Choose"));
+    ASSERT_TRUE(receiver.AnswerFileDialog(target.path(), "Choose"));
 
     EXPECT_TRUE(receiver.WaitForMessageBox("Finished", 60000));
     EXPECT_TRUE(sender.WaitForMessageBox("Finished", 60000));

@@ -188,26 +188,6 @@ protected:
         const auto main = Main(copy);
         copy.Select(main, "peerList", static_cast<int>(copy.ListEntries(main, "peerList").indexOf(identity)));
     }
-    // Answers a file dialog as if the text were typed into its name box.
-    static bool AnswerFileDialog(RunningCopy& copy, const QString& typed, const QString& button)
-    {
-        std::optional<RunningCopy::Window> dialog;
-        WaitFor([&] {
-            for (const auto& window : copy.Windows()) {
-                if (window.className == "QFileDialog") {
-                    dialog = window;
-                    return true;
-                }
-            }
-            return false;
-        });
-        if (!dialog) {
-            return false;
-        }
-        copy.Set(*dialog, "fileNameEdit", typed);
-        copy.Click(*dialog, button);
-        return true;
-    }
     // The sender asks to send the files to the selected peer.
     static bool OfferFiles(RunningCopy& sender, const QString& to, const QStringList& paths)
     {
@@ -222,7 +202,7 @@ protected:
         for (const QString& path : paths) {
             typed << '"' + path + '"';
         }
-        if (!AnswerFileDialog(sender, typed.join(' '), "Open")) {
+        if (!sender.AnswerFileDialog(typed.join(' '), "Open")) {
             return false;
         }
         WaitFor(
@@ -237,7 +217,7 @@ protected:
             return false;
         }
         receiver.Click(*offer, "Save As");
-        return AnswerFileDialog(receiver, directory, "Choose");
+        return receiver.AnswerFileDialog(directory, "Choose");
     }
     // Bytes the progress window of a copy shows for the batch so far.
     static int BatchPercent(RunningCopy& copy)

@@ -2,6 +2,7 @@
 // blocking sockets on host 2 play the peers.
 #include "net/AsyncSocket.h"
 #include "tests/support/Lan.h"
+#include "tests/support/Wait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -28,27 +29,6 @@
 namespace {
 
 using Events = std::vector<std::string>;
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000)
-{
-    QTimer tick;
-    tick.start(5);
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.hasExpired(timeoutMs)) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-// Lets whatever is going to be delivered arrive.
-void Settle(int ms = 250)
-{
-    WaitFor([] { return false; }, ms);
-}
 
 // What a socket was told; it outlives the socket, so that a socket destroyed inside a
 // notification can still be checked for calls it should never have had.
@@ -283,7 +263,7 @@ TEST(AsyncSocketStreamTest, AcceptedConnectionReceivesEverythingBeforeOneOrderly
     }
     CRecordingSocket& connection = *listener.accepted.at(0);
     ASSERT_TRUE(WaitFor([&] { return connection.log->Count("close 0") > 0; }, 10000));
-    Settle();
+    Settle(250);
 
     const Events& events = connection.log->events;
     EXPECT_EQ(connection.log->data.size(), sent.size());
@@ -314,7 +294,7 @@ TEST(AsyncSocketStreamTest, ResetAndOutOfBandDataReachTheirNotifications)
     peer.fd = -1;
     EXPECT_TRUE(
         WaitFor([&] { return !connection.log->events.empty() && connection.log->events.back() != "oob 0"; }));
-    Settle();
+    Settle(250);
     EXPECT_EQ(connection.log->events, (Events {"oob 0", "close " + std::to_string(WSAECONNRESET)}));
 }
 
@@ -338,7 +318,7 @@ TEST(AsyncSocketStreamTest, ConnectReportsItsOutcomeOnce)
     EXPECT_FALSE(refused.Connect(lan::Address(2), 40015));
     EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
     EXPECT_TRUE(WaitFor([&] { return !refused.log->events.empty(); }));
-    Settle();
+    Settle(250);
     EXPECT_EQ(refused.log->events, Events {"connect " + std::to_string(WSAECONNREFUSED)});
 
     CRecordingSocket unresolved;
@@ -347,7 +327,7 @@ TEST(AsyncSocketStreamTest, ConnectReportsItsOutcomeOnce)
     EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
     EXPECT_FALSE(unresolved.Connect("no-such-host.invalid", 40014));
     EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
-    Settle();
+    Settle(250);
     EXPECT_TRUE(unresolved.log->events.empty());
 
     CListener local(40016);
@@ -370,14 +350,14 @@ TEST(AsyncSocketStreamTest, ReadsPauseUntilTheNextReceive)
     ASSERT_TRUE(WaitFor([&] { return connection.log->Count("receive 0") == 1; }));
     close(peer.fd);
     peer.fd = -1;
-    Settle();
+    Settle(250);
     EXPECT_EQ(connection.log->events, Events {"receive 0"});
 
     // A Receive outside any notification re-arms reads; the close still waits behind the data.
     char byte = 0;
     EXPECT_EQ(connection.Receive(&byte, 1), 1);
     EXPECT_TRUE(WaitFor([&] { return connection.log->Count("receive 0") == 2; }));
-    Settle();
+    Settle(250);
     EXPECT_EQ(connection.log->events.size(), 2u);
 
     char rest[8] = {};
@@ -408,7 +388,7 @@ TEST(AsyncSocketStreamTest, ReadEventForDataAlreadyTakenIsDropped)
     SendAll(secondPeer, "two");
     usleep(100000);
     ASSERT_TRUE(WaitFor([&] { return first.log->events.size() + second.log->events.size() > 0; }));
-    Settle();
+    Settle(250);
     EXPECT_EQ(first.log->events.size() + second.log->events.size(), 1u);
 }
 
@@ -444,7 +424,7 @@ TEST(AsyncSocketLifetimeTest, ClosedOrDestroyedSocketsHearNothingMore)
     // Already readable, but closed before the event loop saw it.
     closedOutside.Close();
     ASSERT_TRUE(WaitFor([&] { return !doomedLog->events.empty() && !closing.log->events.empty(); }));
-    Settle();
+    Settle(250);
     EXPECT_EQ(doomedLog->events, Events {"receive 0"});
     EXPECT_EQ(closing.log->events, Events {"receive 0"});
     EXPECT_TRUE(closedOutside.log->events.empty());
@@ -479,7 +459,7 @@ TEST(AsyncSocketLifetimeTest, ClosedOrDestroyedSocketsHearNothingMore)
     EXPECT_TRUE(WaitFor([&] {
         return closeLog->Count("close 0") == 1 && !connectLog->events.empty() && !acceptLog->events.empty();
     }));
-    Settle();
+    Settle(250);
     EXPECT_EQ(closeLog->events, (Events {"connect 0", "close 0"}));
     EXPECT_EQ(connectLog->events, Events {"connect " + std::to_string(WSAECONNREFUSED)});
     EXPECT_EQ(acceptLog->events, Events {"accept 0"});
@@ -511,7 +491,7 @@ TEST(AsyncSocketStreamTest, WritesAreWatchedOnlyAfterASendThatWouldBlock)
     std::thread reader([&] { received = ReadAll(peer, total); });
     EXPECT_TRUE(WaitFor([&] { return client.log->Count("send 0") == 1; }));
     reader.join();
-    Settle();
+    Settle(250);
     EXPECT_EQ(received.size(), total);
     EXPECT_EQ(client.log->events, (Events {"connect 0", "send 0"}));
 }

@@ -2,6 +2,7 @@
 // its own, so that they act while the test thread is blocked.
 #include "net/Socket.h"
 #include "tests/support/Lan.h"
+#include "tests/support/Wait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -22,26 +23,6 @@
 namespace {
 
 using Events = std::vector<std::string>;
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000)
-{
-    QTimer tick;
-    tick.start(5);
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.hasExpired(timeoutMs)) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-void Settle(int ms = 250)
-{
-    WaitFor([] { return false; }, ms);
-}
 
 sockaddr_in AddressOf(int host, unsigned port)
 {
@@ -207,7 +188,7 @@ TEST(SocketTest, ConnectAcceptAndSendWaitForTheirEvents)
     // After a connect the blocking socket hears its reads, but no OnSend for the waits.
     send(peer, "x", 1, MSG_NOSIGNAL);
     EXPECT_TRUE(WaitFor([&] { return !sender.events.empty(); }));
-    Settle();
+    Settle(250);
     EXPECT_EQ(sender.events, Events {"receive 0"});
     close(peer);
 }

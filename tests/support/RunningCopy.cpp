@@ -152,6 +152,33 @@ std::optional<RunningCopy::Window> RunningCopy::WaitForMessageBox(const QString&
     return found;
 }
 
+bool RunningCopy::AnswerFileDialog(const QString& typed, const QString& button)
+{
+    std::optional<Window> dialog;
+    WaitFor([&] {
+        for (const Window& window : Windows()) {
+            if (window.className == "QFileDialog") {
+                dialog = window;
+                return true;
+            }
+        }
+        return false;
+    });
+    if (!dialog) {
+        return false;
+    }
+    Set(*dialog, "fileNameEdit", typed);
+    Click(*dialog, button);
+    return WaitFor([&] {
+        for (const Window& window : Windows()) {
+            if (window.className == "QFileDialog") {
+                return false;
+            }
+        }
+        return true;
+    });
+}
+
 QString RunningCopy::Text(const Window& window, const QString& objectName)
 {
     for (const QString& line : Request("dump " + window.id)) {

@@ -37,6 +37,9 @@ public:
     // Waits until a window titled so is open (and, when given, its dump satisfies the test).
     std::optional<Window> WaitForWindow(const QString& title,
         const std::function<bool(const QStringList&)>& test = {}, int timeoutMs = 10000);
+    // Answers the file dialog that opens next as if text were typed into its name box and the
+    // button pressed; false when none opened or it did not close.
+    bool AnswerFileDialog(const QString& typed, const QString& button);
     // Waits for a message box whose text satisfies the test.
     std::optional<Window> WaitForMessageBox(const QString& text, int timeoutMs = 10000);
     // The control's text from a dump line: kind, object name, text.

@@ -2,22 +2,24 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QThread>
+#include <QTimer>
 
 #include <functional>
 
-// Runs the event loop until condition holds or the time runs out; returns the condition.
+// Runs the event loop until condition holds or the time runs out; returns the condition. The
+// loop sleeps until something happens, so replies are handled the moment they arrive.
 inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000)
 {
-    QElapsedTimer timer;
-    timer.start();
+    QTimer tick;
+    tick.start(5);
+    QElapsedTimer clock;
+    clock.start();
     while (!condition()) {
-        if (timer.elapsed() > timeoutMs) {
+        if (clock.hasExpired(timeoutMs)) {
             return false;
         }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QThread::msleep(1);
     }
     return true;
 }

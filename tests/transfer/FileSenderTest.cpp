@@ -4,8 +4,6 @@
 #include "tests/transfer/TransferTestSupport.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -169,18 +167,7 @@ TEST_F(FileSenderTest, PromptRepliesAtFileBoundariesNeverStallTheBatch)
             ::send(receiver.Fd(), "OK", 2, MSG_NOSIGNAL);
         }
     });
-    // A real event loop, so that replies are handled the moment they arrive.
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (sender.Ended()) {
-            loop.quit();
-        }
-    });
-    check.start(5);
-    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
-    loop.exec();
-    const bool ended = sender.Ended();
+    const bool ended = WaitFor([&] { return sender.Ended(); }, 20000);
     prompt.join();
     ASSERT_TRUE(ended);
     EXPECT_EQ(sender.log.back(), "finished");
