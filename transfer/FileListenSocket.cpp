@@ -189,8 +189,10 @@ void CFileListenSocket::HandleHeader(const char* data, size_t length)
         }
         Reply(filewire::REPLY_OK);
         m_nCount = count;
-        m_names.reserve(count);
-        m_sizes.assign(count, 0);
+        // Names and sizes grow as they arrive: a count alone, from a peer that then goes
+        // quiet, must not reserve memory for a hundred thousand entries.
+        m_names.clear();
+        m_sizes.clear();
         m_nIndex = 0;
         m_nState = AwaitNames;
         return;
@@ -214,7 +216,7 @@ void CFileListenSocket::HandleHeader(const char* data, size_t length)
             return;
         }
         Reply(filewire::REPLY_OK);
-        m_sizes[m_nIndex] = size;
+        m_sizes.push_back(size);
         if (++m_nIndex == m_nCount) {
             m_nIndex = 0;
             m_nState = AwaitDescription;
