@@ -89,6 +89,7 @@ public:
 
     State GetState() const { return m_state; }
     long GetEvents() const { return m_events; }
+    void SetEvents(long events);
     void SetState(State state);
     void ResumeReads(bool outOfBand);
     void WatchWrites(bool watch);
@@ -107,7 +108,7 @@ private:
 
     CAsyncSocket& m_owner;
     const int m_fd;
-    const long m_events;
+    long m_events;
     State m_state;
     bool m_bReadPaused = false;
     bool m_bOutOfBandPaused = false;
@@ -142,6 +143,12 @@ CAsyncSocket::Watcher::~Watcher()
             delete notifier;
         }
     }
+}
+
+void CAsyncSocket::Watcher::SetEvents(long events)
+{
+    m_events = events;
+    Update();
 }
 
 void CAsyncSocket::Watcher::SetState(State state)
@@ -399,6 +406,16 @@ bool CAsyncSocket::Attach(int fd, long events)
     m_hSocket = fd;
     m_ownerThread = std::this_thread::get_id();
     m_pWatcher = std::make_unique<Watcher>(*this, events, state);
+    return true;
+}
+
+bool CAsyncSocket::AsyncSelect(long events)
+{
+    if (!m_pWatcher || !IsOwnerThread()) {
+        WSASetLastError(WSAENOTSOCK);
+        return false;
+    }
+    m_pWatcher->SetEvents(events);
     return true;
 }
 

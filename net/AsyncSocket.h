@@ -29,6 +29,9 @@ public:
     // Takes over a socket opened elsewhere (a listener, a connected stream or a datagram socket):
     // it becomes non-blocking, and this object watches, owns and closes it.
     bool Attach(int fd, long events = FD_ALL_EVENTS);
+    // Changes which notifications arrive (owner's thread only). A socket whose reads another thread
+    // takes over drops FD_READ and FD_CLOSE, so that the two never compete for the same bytes.
+    bool AsyncSelect(long events);
     bool Listen(int backlog = 5);
     // Puts the next waiting connection into an object that holds no socket.
     virtual bool Accept(CAsyncSocket& connection);

@@ -392,6 +392,30 @@ TEST(AsyncSocketStreamTest, ReadEventForDataAlreadyTakenIsDropped)
     EXPECT_EQ(first.log->events.size() + second.log->events.size(), 1u);
 }
 
+// A connection whose reads another thread takes over hears neither data nor the close, until
+// it selects them again.
+TEST(AsyncSocketStreamTest, AsyncSelectWithdrawsAndRestoresReadsAndClose)
+{
+    REQUIRE_LAN(2);
+    CListener listener(40028);
+    Fd peer(PeerConnect(40028));
+    CRecordingSocket& connection = listener.WaitForConnection();
+    ASSERT_TRUE(connection.AsyncSelect(FD_WRITE));
+    SendAll(peer, "abc");
+    close(peer.fd);
+    peer.fd = -1;
+    Settle(250);
+    EXPECT_TRUE(connection.log->events.empty());
+
+    ASSERT_TRUE(connection.AsyncSelect(FD_ALL_EVENTS));
+    EXPECT_TRUE(WaitFor([&] { return connection.log->Count("close 0") == 1; }));
+    EXPECT_EQ(connection.log->events, (Events {"receive 0", "close 0"}));
+    EXPECT_EQ(connection.log->data, "abc");
+
+    CAsyncSocket unopened;
+    EXPECT_FALSE(unopened.AsyncSelect(FD_READ));
+}
+
 TEST(AsyncSocketLifetimeTest, ClosedOrDestroyedSocketsHearNothingMore)
 {
     REQUIRE_LAN(2);
