@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <utility>
 
 #include <fcntl.h>
@@ -21,6 +22,16 @@ namespace {
 // How long a worker waiting for the socket sleeps before it looks at the stop request again;
 // the stop event normally wakes it sooner.
 constexpr int WRITE_POLL_MS = 100;
+// Progress reaches the window at most this often; each report wakes the user-interface thread,
+// which would otherwise cost a wake-up per chunk.
+constexpr std::chrono::milliseconds PROGRESS_INTERVAL {20};
+
+int MillisecondsUntil(std::chrono::steady_clock::time_point moment)
+{
+    using namespace std::chrono;
+    return static_cast<int>(
+        std::max<std::int64_t>(0, ceil<milliseconds>(moment - steady_clock::now()).count()));
+}
 
 CString TooLargeMessage(const CString& path)
 {
@@ -89,7 +100,7 @@ void CFileSocket::OnReceive(int)
 
 void CFileSocket::OnClose(int)
 {
-    // Replies still waiting are handled first: the last one may finish the batch.
+    // Replies still waiting are handled first: the last one may decide the request.
     const std::weak_ptr<char> alive = m_pAlive;
     for (;;) {
         char buffer[filewire::READ_SIZE] = {};
@@ -102,7 +113,11 @@ void CFileSocket::OnClose(int)
             return;
         }
     }
+    JudgeClose();
+}
 
+void CFileSocket::JudgeClose()
+{
     switch (m_nState) {
     case Transferring:
         // Also when every byte went out: the receiver left before acknowledging the last one.
@@ -169,7 +184,7 @@ void CFileSocket::HandleMessage(const char* data, size_t length)
         }
         return;
     case Transferring:
-        OnReply();
+        // The worker reads the replies of the data phase.
         return;
     }
 }
@@ -223,11 +238,12 @@ void CFileSocket::StartTransfer()
         }
         m_pSendWindow = nullptr;
     }
-    {
-        std::lock_guard lock(m_lock);
-        m_nIndex = 0;
-    }
-    if (!SwitchFile(false)) {
+    // From here on the worker alone reads this connection.
+    AsyncSelect(0);
+    m_nIndex = 0;
+    const bool opened = OpenCurrentFile();
+    DeliverReports();
+    if (alive.expired() || !opened) {
         return;
     }
     if (m_pProgressWindow) {
@@ -240,93 +256,29 @@ void CFileSocket::StartTransfer()
     m_worker = std::thread([this] { WorkerProc(); });
 }
 
-void CFileSocket::OnReply()
+bool CFileSocket::OpenCurrentFile()
 {
-    std::uint32_t fileSent = 0;
-    std::uint32_t batchSent = 0;
-    {
-        std::lock_guard lock(m_lock);
-        fileSent = m_nFileSent;
-        batchSent = m_nBatchSent;
-    }
-    if (m_pProgressWindow) {
-        m_pProgressWindow->ShowProgress(fileSent, batchSent);
-    }
-    if (batchSent == m_nTotal) {
-        Finish();
-        return;
-    }
-    if (!SwitchFile(true)) {
-        return;
-    }
-    {
-        std::lock_guard lock(m_lock);
-        m_bAwaitingSwitch = false;
-    }
-    m_event.Set();
-}
-
-void CFileSocket::OnFileSent()
-{
-    if (m_nState != Transferring || !SwitchFile(true)) {
-        return;
-    }
-    bool wake = false;
-    {
-        std::lock_guard lock(m_lock);
-        wake = std::exchange(m_bAwaitingSwitch, false);
-    }
-    if (wake) {
-        m_event.Set();
-    }
-}
-
-bool CFileSocket::SwitchFile(bool advance)
-{
-    std::vector<std::pair<CString, std::uint32_t>> opened;
-    CString failedPath;
-    int error = 0;
-    {
-        std::lock_guard lock(m_lock);
-        if (advance) {
-            if (m_nIndex >= m_sizes.size() || m_nFileSent != m_sizes[m_nIndex]) {
-                return true;
-            }
-            ++m_nIndex;
+    for (;;) {
+        if (m_hFile >= 0) {
+            ::close(m_hFile);
+            m_hFile = -1;
         }
-        for (;;) {
-            if (m_hFile >= 0) {
-                ::close(m_hFile);
-                m_hFile = -1;
-            }
-            m_nFileSent = 0;
-            if (m_nIndex >= m_names.size()) {
-                break;
-            }
-            m_hFile = ::open(PathOf(m_nIndex).c_str(), O_RDONLY | O_CLOEXEC);
-            if (m_hFile < 0) {
-                error = errno;
-                failedPath = PathOf(m_nIndex);
-                break;
-            }
-            opened.emplace_back(m_names[m_nIndex], m_sizes[m_nIndex]);
-            if (m_sizes[m_nIndex] > 0) {
-                break;
-            }
-            // An empty file is passed over at once: no reply would ever move past it.
-            ++m_nIndex;
+        m_nFileSent = 0;
+        if (m_nIndex >= m_names.size()) {
+            return true;
         }
-    }
-    if (m_pProgressWindow) {
-        for (const auto& [name, size] : opened) {
-            m_pProgressWindow->ShowFile(name, size);
+        m_hFile = ::open(PathOf(m_nIndex).c_str(), O_RDONLY | O_CLOEXEC);
+        if (m_hFile < 0) {
+            Post({Report::Failed, 0, 0, DescribeFileError(PathOf(m_nIndex), errno)});
+            return false;
         }
+        Post({Report::File, m_sizes[m_nIndex], 0, m_names[m_nIndex]});
+        if (m_sizes[m_nIndex] > 0) {
+            return true;
+        }
+        // An empty file is passed over at once: no reply would ever move past it.
+        ++m_nIndex;
     }
-    if (error != 0) {
-        ReportFileError(DescribeFileError(failedPath, error));
-        return false;
-    }
-    return true;
 }
 
 void CFileSocket::Finish()
@@ -354,63 +306,149 @@ void CFileSocket::SendText(const CString& text)
     Send(text.data(), static_cast<int>(text.size()));
 }
 
+void CFileSocket::Post(Report report)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (report.kind == Report::Progress && now < m_nextProgress) {
+        m_heldProgress = std::move(report);
+        return;
+    }
+    if (m_heldProgress && report.kind != Report::Progress) {
+        Enqueue(*m_heldProgress);
+    }
+    m_heldProgress.reset();
+    if (report.kind == Report::Progress) {
+        m_nextProgress = now + PROGRESS_INTERVAL;
+    }
+    Enqueue(std::move(report));
+}
+
+void CFileSocket::FlushHeldProgress()
+{
+    if (m_heldProgress) {
+        m_nextProgress = std::chrono::steady_clock::now() + PROGRESS_INTERVAL;
+        Enqueue(*std::exchange(m_heldProgress, std::nullopt));
+    }
+}
+
+void CFileSocket::Enqueue(Report report)
+{
+    bool wake = false;
+    {
+        std::lock_guard lock(m_reportLock);
+        wake = m_reports.empty();
+        if (report.kind == Report::Progress && !wake && m_reports.back().kind == Report::Progress) {
+            m_reports.back() = std::move(report);
+        } else {
+            m_reports.push_back(std::move(report));
+        }
+    }
+    if (wake) {
+        QMetaObject::invokeMethod(
+            m_pMailbox.get(), [this] { DeliverReports(); }, Qt::QueuedConnection);
+    }
+}
+
+void CFileSocket::DeliverReports()
+{
+    std::vector<Report> reports;
+    {
+        std::lock_guard lock(m_reportLock);
+        reports.swap(m_reports);
+    }
+    const std::weak_ptr<char> alive = m_pAlive;
+    for (const Report& report : reports) {
+        switch (report.kind) {
+        case Report::Progress:
+        case Report::Finished:
+            if (m_pProgressWindow) {
+                m_pProgressWindow->ShowProgress(report.file, report.batch);
+            }
+            if (report.kind == Report::Finished) {
+                Finish();
+            }
+            break;
+        case Report::File:
+            if (m_pProgressWindow) {
+                m_pProgressWindow->ShowFile(report.text, report.file);
+            }
+            break;
+        case Report::Closed:
+            JudgeClose();
+            break;
+        case Report::Failed:
+            ReportFileError(report.text);
+            break;
+        }
+        // Every end destroys this object through its window.
+        if (alive.expired() || m_nState != Transferring) {
+            return;
+        }
+    }
+}
+
 void CFileSocket::WorkerProc()
 {
     for (;;) {
         const ChunkResult result = SendChunk();
-        if (result == ChunkResult::BatchSent || result == ChunkResult::Stopped
-            || result == ChunkResult::FileError) {
+        if (result == ChunkResult::Stopped) {
             return;
         }
-        // The reply wakes it; without one, the next chunk follows after the pacing interval.
-        m_event.Wait(filewire::PACING_MS);
+        // The reply normally ends the wait; without one, the next chunk follows after the pacing
+        // interval. Once the whole batch is out, only the last reply or the close can end it.
+        switch (AwaitReply(result == ChunkResult::BatchSent ? -1 : filewire::PACING_MS)) {
+        case WaitResult::Reply:
+            if (m_nBatchSent == m_nTotal) {
+                Post({Report::Finished, m_nFileSent, m_nBatchSent, {}});
+                return;
+            }
+            Post({Report::Progress, m_nFileSent, m_nBatchSent, {}});
+            break;
+        case WaitResult::TimedOut:
+            break;
+        case WaitResult::Closed:
+            Post({Report::Closed, 0, 0, {}});
+            return;
+        case WaitResult::Stopped:
+            return;
+        }
     }
 }
 
 CFileSocket::ChunkResult CFileSocket::SendChunk()
 {
-    m_event.Reset();
-    char chunk[filewire::CHUNK_SIZE];
-    size_t length = 0;
-    {
-        std::lock_guard lock(m_lock);
-        if (m_bStop) {
-            return ChunkResult::Stopped;
-        }
-        if (m_nBatchSent == m_nTotal) {
-            return ChunkResult::BatchSent;
-        }
-        if (m_nIndex >= m_sizes.size() || m_hFile < 0) {
-            m_bAwaitingSwitch = true;
-            return ChunkResult::NothingToSend;
-        }
-        // A file that grew since its size went out is sent only up to that size.
-        const size_t wanted = std::min<size_t>(sizeof chunk, m_sizes[m_nIndex] - m_nFileSent);
-        if (wanted == 0) {
-            // Sent whole, yet no reply has come within the pacing interval to move past it.
-            m_bAwaitingSwitch = true;
-            QMetaObject::invokeMethod(
-                m_pMailbox.get(), [this] { OnFileSent(); }, Qt::QueuedConnection);
-            return ChunkResult::NothingToSend;
-        }
-        const ssize_t got = ::pread(m_hFile, chunk, wanted, m_nFileSent);
-        if (got <= 0) {
-            // Unreadable, or shorter than announced: padding would send bytes that are not the file.
-            const CString path = PathOf(m_nIndex);
-            const CString message = got < 0
-                ? DescribeFileError(path, errno)
-                : path + " has become shorter since it was offered; the transfer was stopped.";
-            QMetaObject::invokeMethod(
-                m_pMailbox.get(), [this, message] { ReportFileError(message); }, Qt::QueuedConnection);
-            return ChunkResult::FileError;
-        }
-        length = static_cast<size_t>(got);
-    }
-    if (!WriteWhole(chunk, length)) {
-        // What the socket refused is not counted; the close notification ends the transfer.
+    if (m_bStop) {
         return ChunkResult::Stopped;
     }
-    std::lock_guard lock(m_lock);
+    if (m_nBatchSent == m_nTotal) {
+        return ChunkResult::BatchSent;
+    }
+    if (m_nFileSent == m_sizes[m_nIndex]) {
+        // The file is out whole: the next chunk comes from the next file, never from both.
+        ++m_nIndex;
+        if (!OpenCurrentFile()) {
+            return ChunkResult::Stopped;
+        }
+    }
+    char chunk[filewire::CHUNK_SIZE];
+    // A file that grew since its size went out is sent only up to that size.
+    const size_t wanted = std::min<size_t>(sizeof chunk, m_sizes[m_nIndex] - m_nFileSent);
+    const ssize_t got = ::pread(m_hFile, chunk, wanted, m_nFileSent);
+    if (got <= 0) {
+        // Unreadable, or shorter than announced: padding would send bytes that are not the file.
+        const CString path = PathOf(m_nIndex);
+        Post({Report::Failed, 0, 0,
+            got < 0 ? DescribeFileError(path, errno)
+                    : path + " has become shorter since it was offered; the transfer was stopped."});
+        return ChunkResult::Stopped;
+    }
+    if (!WriteWhole(chunk, static_cast<size_t>(got))) {
+        if (!m_bStop) {
+            // What the socket refused is not counted; the connection is gone.
+            Post({Report::Closed, 0, 0, {}});
+        }
+        return ChunkResult::Stopped;
+    }
     return m_nBatchSent == m_nTotal ? ChunkResult::BatchSent : ChunkResult::Sent;
 }
 
@@ -420,18 +458,10 @@ bool CFileSocket::WriteWhole(const char* data, size_t length)
         if (m_bStop) {
             return false;
         }
-        int sent = 0;
-        {
-            // Counted in the same step as the socket takes it: a reply to these bytes can never be
-            // handled while they are still uncounted.
-            std::lock_guard lock(m_lock);
-            sent = Send(data, static_cast<int>(length));
-            if (sent > 0) {
-                m_nFileSent += static_cast<std::uint32_t>(sent);
-                m_nBatchSent += static_cast<std::uint32_t>(sent);
-            }
-        }
+        const int sent = Send(data, static_cast<int>(length));
         if (sent > 0) {
+            m_nFileSent += static_cast<std::uint32_t>(sent);
+            m_nBatchSent += static_cast<std::uint32_t>(sent);
             data += sent;
             length -= static_cast<size_t>(sent);
             continue;
@@ -446,6 +476,50 @@ bool CFileSocket::WriteWhole(const char* data, size_t length)
     return true;
 }
 
+CFileSocket::WaitResult CFileSocket::AwaitReply(int timeoutMs)
+{
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + milliseconds(timeoutMs);
+    for (;;) {
+        // Progress held back goes out when its interval is over, replies or not.
+        int wait = timeoutMs < 0 ? -1 : MillisecondsUntil(deadline);
+        if (m_heldProgress) {
+            const int due = MillisecondsUntil(m_nextProgress);
+            wait = wait < 0 ? due : std::min(wait, due);
+        }
+        pollfd watched[2] = {{m_hSocket, POLLIN, 0}, {m_hStopEvent, POLLIN, 0}};
+        const int ready = ::poll(watched, 2, wait);
+        if (m_bStop) {
+            return WaitResult::Stopped;
+        }
+        if (ready == 0) {
+            if (m_heldProgress && steady_clock::now() >= m_nextProgress) {
+                FlushHeldProgress();
+            }
+            if (timeoutMs >= 0 && steady_clock::now() >= deadline) {
+                return WaitResult::TimedOut;
+            }
+            continue;
+        }
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return WaitResult::Closed;
+        }
+        // One read is one reply, whatever it holds: the receiver answers each of its reads.
+        char reply[filewire::READ_SIZE];
+        const int received = Receive(reply, sizeof reply);
+        if (received > 0) {
+            return WaitResult::Reply;
+        }
+        if (received == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
+            continue;
+        }
+        return WaitResult::Closed;
+    }
+}
+
 void CFileSocket::StopWorker()
 {
     m_bStop = true;
@@ -453,7 +527,6 @@ void CFileSocket::StopWorker()
         const std::uint64_t one = 1;
         [[maybe_unused]] const ssize_t written = ::write(m_hStopEvent, &one, sizeof one);
     }
-    m_event.Set();
     if (m_worker.joinable()) {
         m_worker.join();
     }

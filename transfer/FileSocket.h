@@ -1,13 +1,14 @@
 #pragma once
 
-#include "framework/ManualResetEvent.h"
 #include "net/AsyncSocket.h"
 #include "transfer/FileProtocol.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -17,6 +18,10 @@ class QObject;
 
 // The sending end of one file transmission: conducts the header on the user-interface thread
 // and hands the data to a worker thread of its own, paced by the receiver's replies.
+// The sending end of one file transmission: conducts the header on the user-interface thread,
+// then hands the whole data phase to a worker thread of its own. The worker sends a chunk, waits
+// for the receiver's reply (or the pacing interval) on the socket itself, and reports to the
+// user-interface thread through a queue, so that no reply has to pass through the event loop.
 class CFileSocket : public CAsyncSocket
 {
 public:
@@ -55,27 +60,46 @@ protected:
     void OnClose(int errorCode) override;
 
 private:
-    enum class ChunkResult { Sent, NothingToSend, BatchSent, Stopped, FileError };
+    // What the worker tells the user-interface thread, in the order it happened.
+    struct Report
+    {
+        enum Kind { Progress, File, Finished, Closed, Failed };
+        Kind kind;
+        // Progress and Finished: bytes of the file and of the batch answered so far.
+        // File: its size, and its name in text. Failed: the message in text.
+        std::uint32_t file = 0;
+        std::uint32_t batch = 0;
+        CString text;
+    };
+    enum class ChunkResult { Sent, BatchSent, Stopped };
+    enum class WaitResult { Reply, TimedOut, Closed, Stopped };
 
     void HandleMessage(const char* data, size_t length);
     bool SendSize();
     void StartTransfer();
-    void OnReply();
-    // The worker has sent a file whole and waits for the next one.
-    void OnFileSent();
-    // Opens the file at m_nIndex, passing over empty ones, in one step under the lock so that the
-    // worker never sees a half-made switch. With advance, first moves past the current file, and
-    // only when it has been sent whole. False when a file could not be opened (reported).
-    bool SwitchFile(bool advance);
+    // Closes the file that is open and opens the one at m_nIndex, passing over empty ones; each
+    // file opened is reported. False when a file could not be opened (reported as a failure).
+    bool OpenCurrentFile();
     void Finish();
     void ReportFileError(const CString& message);
+    // The connection is gone: judged by the state it leaves the transfer in.
+    void JudgeClose();
     void SendText(const CString& text);
     CString PathOf(size_t index) const { return m_strDirectory + m_names[index]; }
 
+    // Worker thread, and the user-interface thread before the worker starts. Progress is passed on
+    // at most every interval; what is held back goes out before any other report, or when its
+    // interval is over.
+    void Post(Report report);
+    void FlushHeldProgress();
+    void Enqueue(Report report);
     void WorkerProc();
     ChunkResult SendChunk();
     bool WriteWhole(const char* data, size_t length);
+    WaitResult AwaitReply(int timeoutMs);
     void StopWorker();
+    // User-interface thread: hands what the worker reported to the windows, in order.
+    void DeliverReports();
 
     State m_nState = Connecting;
     ISendFileWindow* m_pSendWindow = nullptr;
@@ -86,23 +110,25 @@ private:
     std::vector<std::uint32_t> m_sizes;
     std::uint32_t m_nTotal = 0;
 
-    // The file switch on the user-interface thread and a chunk on the worker never overlap. The
-    // lock is held for file access and counting only, never across a network wait.
-    mutable std::mutex m_lock;
+    // Header: the next name or size to send. Data phase: the current file. From the start of the
+    // data phase the file and the counts belong to the worker alone.
     size_t m_nIndex = 0;
     int m_hFile = -1;
     std::uint32_t m_nFileSent = 0;
     std::uint32_t m_nBatchSent = 0;
-    // The worker waits for the next file to be opened.
-    bool m_bAwaitingSwitch = false;
 
-    CManualResetEvent m_event;
     std::atomic<bool> m_bStop {false};
-    // Wakes a worker that waits for the socket to take more.
+    // Wakes a worker that waits for the socket.
     int m_hStopEvent = -1;
     std::thread m_worker;
-    // Carries the worker's file errors to the user-interface thread; what is still queued dies
-    // with it.
+
+    // Progress that follows progress replaces it, so a slow user-interface thread gets the latest
+    // figures rather than a backlog.
+    std::optional<Report> m_heldProgress;
+    std::chrono::steady_clock::time_point m_nextProgress;
+    std::mutex m_reportLock;
+    std::vector<Report> m_reports;
+    // Carries the delivery to the user-interface thread; a delivery still queued dies with it.
     std::unique_ptr<QObject> m_pMailbox;
     std::shared_ptr<char> m_pAlive = std::make_shared<char>();
 };

@@ -1,5 +1,4 @@
 #include "framework/Dialog.h"
-#include "framework/ManualResetEvent.h"
 #include "framework/MessageBox.h"
 #include "framework/TextLimit.h"
 
@@ -13,8 +12,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
-
-#include <thread>
 
 namespace {
 constexpr int IDABORT_FOR_TEST = 3;
@@ -214,16 +211,4 @@ TEST(TextLimitTest, LineBreakCountsAsTheTwoBytesItTakesOnTheWire)
     LimitTextBytes(&edit, 4);
     edit.insertPlainText("ab\ncd");
     EXPECT_EQ(edit.toPlainText(), "ab\n");
-}
-
-TEST(ManualResetEventTest, StaysSetUntilResetAndWakesAnotherThread)
-{
-    CManualResetEvent event;
-    EXPECT_FALSE(event.Wait(10));
-    std::thread setter([&] { event.Set(); });
-    EXPECT_TRUE(event.Wait(5000));
-    setter.join();
-    EXPECT_TRUE(event.Wait(0));
-    event.Reset();
-    EXPECT_FALSE(event.Wait(0));
 }

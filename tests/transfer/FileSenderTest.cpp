@@ -258,13 +258,42 @@ TEST_F(FileSenderTest, CloseBeforeTheFirstSizeIsStillADecline)
 TEST_F(FileSenderTest, ReceiverThatLeavesMidwayTerminatesTheTransfer)
 {
     const std::vector<std::pair<std::string, std::string>> files = {{"big", Pattern(9000, 'g')}};
+    for (const bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "orderly close");
+        sender.log.clear();
+        sender.socket = std::make_unique<CFileSocket>();
+        Peer receiver = Start(files, "");
+        Header(receiver, files, "");
+        receiver.Send("OK");
+        EXPECT_EQ(receiver.Read(2000).size(), 2000u);
+        if (reset) {
+            const linger abort {1, 0};
+            setsockopt(receiver.Fd(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        }
+        receiver.Close();
+        ASSERT_TRUE(WaitFor([&] { return sender.Ended(); }));
+        EXPECT_EQ(sender.log.back(), "terminated");
+    }
+}
+
+// Progress reaches the window at a bounded rate, yet what was held back still shows when the
+// replies stop.
+TEST_F(FileSenderTest, ProgressHeldBackShowsWhenRepliesStop)
+{
+    const std::vector<std::pair<std::string, std::string>> files = {{"six", Pattern(6000, 'p')}};
     Peer receiver = Start(files, "");
     Header(receiver, files, "");
     receiver.Send("OK");
-    EXPECT_EQ(receiver.Read(2000).size(), 2000u);
-    receiver.Close();
-    ASSERT_TRUE(WaitFor([&] { return sender.Ended(); }));
-    EXPECT_EQ(sender.log.back(), "terminated");
+    for (int chunk = 0; chunk < 2; ++chunk) {
+        ASSERT_EQ(receiver.Read(2000).size(), 2000u);
+        receiver.Send("OK");
+    }
+    ASSERT_EQ(receiver.Read(2000).size(), 2000u);
+    // Well within the pacing interval, and with the whole file out nothing else would carry it.
+    EXPECT_TRUE(
+        WaitFor([&] { return !sender.progress.empty() && sender.progress.back() == "4000/4000"; }, 300));
+    EXPECT_EQ(sender.progress.front(), "2000/2000");
+    EXPECT_FALSE(sender.Ended());
 }
 
 TEST_F(FileSenderTest, DestroyingTheSenderStopsTheWorkerAtOnce)
