@@ -147,7 +147,10 @@ CAsyncSocket::Watcher::~Watcher()
 
 void CAsyncSocket::Watcher::SetEvents(long events)
 {
+    // A new selection hears what is waiting already, also what an earlier one left unread.
     m_events = events;
+    m_bReadPaused = false;
+    m_bOutOfBandPaused = false;
     Update();
 }
 
@@ -411,8 +414,12 @@ bool CAsyncSocket::Attach(int fd, long events)
 
 bool CAsyncSocket::AsyncSelect(long events)
 {
-    if (!m_pWatcher || !IsOwnerThread()) {
+    if (!m_pWatcher) {
         WSASetLastError(WSAENOTSOCK);
+        return false;
+    }
+    if (!IsOwnerThread()) {
+        WSASetLastError(WSAEINVAL);
         return false;
     }
     m_pWatcher->SetEvents(events);

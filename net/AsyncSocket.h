@@ -29,8 +29,10 @@ public:
     // Takes over a socket opened elsewhere (a listener, a connected stream or a datagram socket):
     // it becomes non-blocking, and this object watches, owns and closes it.
     bool Attach(int fd, long events = FD_ALL_EVENTS);
-    // Changes which notifications arrive (owner's thread only). A socket whose reads another thread
-    // takes over drops FD_READ and FD_CLOSE, so that the two never compete for the same bytes.
+    // Changes which notifications arrive (owner's thread only); what is waiting already is
+    // reported under the new selection. A socket whose reads another thread takes over drops
+    // FD_READ and FD_CLOSE, so that the two never compete for the same bytes. FD_CLOSE is heard
+    // only together with FD_READ: the close shows once the data before it has been read.
     bool AsyncSelect(long events);
     bool Listen(int backlog = 5);
     // Puts the next waiting connection into an object that holds no socket.
@@ -41,8 +43,9 @@ public:
     bool Connect(const CString& host, unsigned port);
     virtual void Close();
 
+    // Receive and Send are safe to call from another thread while notifications still arrive on
+    // the owner's thread; only the owner's calls re-arm the watches.
     virtual int Receive(void* buffer, int length, int flags = 0);
-    // Safe to call from another thread while notifications still arrive on the owner's thread.
     virtual int Send(const void* buffer, int length, int flags = 0);
     // A null host is the limited broadcast address 255.255.255.255.
     int SendTo(const void* buffer, int length, unsigned port, const char* host = nullptr, int flags = 0);

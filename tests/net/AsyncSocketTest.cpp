@@ -393,24 +393,28 @@ TEST(AsyncSocketStreamTest, ReadEventForDataAlreadyTakenIsDropped)
 }
 
 // A connection whose reads another thread takes over hears neither data nor the close, until
-// it selects them again.
+// it selects them again; data left unread when its selection changed is reported then too.
 TEST(AsyncSocketStreamTest, AsyncSelectWithdrawsAndRestoresReadsAndClose)
 {
     REQUIRE_LAN(2);
     CListener listener(40028);
     Fd peer(PeerConnect(40028));
     CRecordingSocket& connection = listener.WaitForConnection();
-    ASSERT_TRUE(connection.AsyncSelect(FD_WRITE));
+    // The first notification withdraws reads before anything is read.
+    connection.react = [](CRecordingSocket& self, const std::string&) { self.AsyncSelect(FD_WRITE); };
     SendAll(peer, "abc");
+    ASSERT_TRUE(WaitFor([&] { return connection.log->Count("receive 0") == 1; }));
+    SendAll(peer, "def");
     close(peer.fd);
     peer.fd = -1;
     Settle(250);
-    EXPECT_TRUE(connection.log->events.empty());
+    EXPECT_EQ(connection.log->events, Events {"receive 0"});
 
+    connection.react = nullptr;
     ASSERT_TRUE(connection.AsyncSelect(FD_ALL_EVENTS));
     EXPECT_TRUE(WaitFor([&] { return connection.log->Count("close 0") == 1; }));
-    EXPECT_EQ(connection.log->events, (Events {"receive 0", "close 0"}));
-    EXPECT_EQ(connection.log->data, "abc");
+    EXPECT_EQ(connection.log->events, (Events {"receive 0", "receive 0", "close 0"}));
+    EXPECT_EQ(connection.log->data, "abcdef");
 
     CAsyncSocket unopened;
     EXPECT_FALSE(unopened.AsyncSelect(FD_READ));
