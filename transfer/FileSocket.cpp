@@ -269,7 +269,8 @@ bool CFileSocket::OpenCurrentFile()
         }
         m_hFile = ::open(PathOf(m_nIndex).c_str(), O_RDONLY | O_CLOEXEC);
         if (m_hFile < 0) {
-            Post({Report::Failed, 0, 0, DescribeFileError(PathOf(m_nIndex), errno)});
+            const int error = errno;
+            Post({Report::Failed, 0, 0, DescribeFileError(PathOf(m_nIndex), error)});
             return false;
         }
         Post({Report::File, m_sizes[m_nIndex], 0, m_names[m_nIndex]});
@@ -391,7 +392,7 @@ void CFileSocket::WorkerProc()
 {
     for (;;) {
         const ChunkResult result = SendChunk();
-        if (result == ChunkResult::Stopped) {
+        if (result == ChunkResult::Ended) {
             return;
         }
         // The reply normally ends the wait; without one, the next chunk follows after the pacing
@@ -418,7 +419,7 @@ void CFileSocket::WorkerProc()
 CFileSocket::ChunkResult CFileSocket::SendChunk()
 {
     if (m_bStop) {
-        return ChunkResult::Stopped;
+        return ChunkResult::Ended;
     }
     if (m_nBatchSent == m_nTotal) {
         return ChunkResult::BatchSent;
@@ -427,27 +428,28 @@ CFileSocket::ChunkResult CFileSocket::SendChunk()
         // The file is out whole: the next chunk comes from the next file, never from both.
         ++m_nIndex;
         if (!OpenCurrentFile()) {
-            return ChunkResult::Stopped;
+            return ChunkResult::Ended;
         }
     }
     char chunk[filewire::CHUNK_SIZE];
     // A file that grew since its size went out is sent only up to that size.
     const size_t wanted = std::min<size_t>(sizeof chunk, m_sizes[m_nIndex] - m_nFileSent);
     const ssize_t got = ::pread(m_hFile, chunk, wanted, m_nFileSent);
+    const int error = errno;
     if (got <= 0) {
         // Unreadable, or shorter than announced: padding would send bytes that are not the file.
         const CString path = PathOf(m_nIndex);
         Post({Report::Failed, 0, 0,
-            got < 0 ? DescribeFileError(path, errno)
+            got < 0 ? DescribeFileError(path, error)
                     : path + " has become shorter since it was offered; the transfer was stopped."});
-        return ChunkResult::Stopped;
+        return ChunkResult::Ended;
     }
     if (!WriteWhole(chunk, static_cast<size_t>(got))) {
         if (!m_bStop) {
             // What the socket refused is not counted; the connection is gone.
             Post({Report::Closed, 0, 0, {}});
         }
-        return ChunkResult::Stopped;
+        return ChunkResult::Ended;
     }
     return m_nBatchSent == m_nTotal ? ChunkResult::BatchSent : ChunkResult::Sent;
 }
@@ -478,14 +480,21 @@ bool CFileSocket::WriteWhole(const char* data, size_t length)
 
 CFileSocket::WaitResult CFileSocket::AwaitReply(int timeoutMs)
 {
-    using namespace std::chrono;
-    const auto deadline = steady_clock::now() + milliseconds(timeoutMs);
+    using std::chrono::steady_clock;
+    std::optional<steady_clock::time_point> deadline;
+    if (timeoutMs >= 0) {
+        deadline = steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    }
     for (;;) {
+        int wait = deadline ? MillisecondsUntil(*deadline) : -1;
         // Progress held back goes out when its interval is over, replies or not.
-        int wait = timeoutMs < 0 ? -1 : MillisecondsUntil(deadline);
         if (m_heldProgress) {
             const int due = MillisecondsUntil(m_nextProgress);
             wait = wait < 0 ? due : std::min(wait, due);
+        }
+        // Without a stop event the stop request is looked at between short waits.
+        if (m_hStopEvent < 0 && (wait < 0 || wait > WRITE_POLL_MS)) {
+            wait = WRITE_POLL_MS;
         }
         pollfd watched[2] = {{m_hSocket, POLLIN, 0}, {m_hStopEvent, POLLIN, 0}};
         const int ready = ::poll(watched, 2, wait);
@@ -496,7 +505,7 @@ CFileSocket::WaitResult CFileSocket::AwaitReply(int timeoutMs)
             if (m_heldProgress && steady_clock::now() >= m_nextProgress) {
                 FlushHeldProgress();
             }
-            if (timeoutMs >= 0 && steady_clock::now() >= deadline) {
+            if (deadline && steady_clock::now() >= *deadline) {
                 return WaitResult::TimedOut;
             }
             continue;

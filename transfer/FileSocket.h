@@ -16,8 +16,6 @@ class IFileProgressWindow;
 class ISendFileWindow;
 class QObject;
 
-// The sending end of one file transmission: conducts the header on the user-interface thread
-// and hands the data to a worker thread of its own, paced by the receiver's replies.
 // The sending end of one file transmission: conducts the header on the user-interface thread,
 // then hands the whole data phase to a worker thread of its own. The worker sends a chunk, waits
 // for the receiver's reply (or the pacing interval) on the socket itself, and reports to the
@@ -71,7 +69,8 @@ private:
         std::uint32_t batch = 0;
         CString text;
     };
-    enum class ChunkResult { Sent, BatchSent, Stopped };
+    // Ended: stopped, or the end (failure, close) has been reported already.
+    enum class ChunkResult { Sent, BatchSent, Ended };
     enum class WaitResult { Reply, TimedOut, Closed, Stopped };
 
     void HandleMessage(const char* data, size_t length);

@@ -298,16 +298,53 @@ TEST_F(FileSenderTest, ProgressHeldBackShowsWhenRepliesStop)
 
 TEST_F(FileSenderTest, DestroyingTheSenderStopsTheWorkerAtOnce)
 {
-    const std::vector<std::pair<std::string, std::string>> files = {{"big", Pattern(20000, 's')}};
+    // Midway, the worker waits out its pacing; with the whole batch out, it waits for the last
+    // reply without a time limit.
+    for (const size_t size : {20000, 2000}) {
+        SCOPED_TRACE(size);
+        sender.socket = std::make_unique<CFileSocket>();
+        const std::vector<std::pair<std::string, std::string>> files = {{"big", Pattern(size, 's')}};
+        Peer receiver = Start(files, "");
+        Header(receiver, files, "");
+        receiver.Send("OK");
+        EXPECT_EQ(receiver.Read(2000).size(), 2000u);
+        ASSERT_TRUE(sender.socket->IsWorkerRunning());
+        QElapsedTimer clock;
+        clock.start();
+        sender.socket.reset();
+        EXPECT_LT(clock.elapsed(), 200) << "the worker stops without waiting";
+        EXPECT_TRUE(receiver.WaitClosed());
+    }
+}
+
+// A receiver following the protocol answers the last chunk before it closes: a close in between
+// is a termination, not a success.
+TEST_F(FileSenderTest, CloseAfterTheLastChunkBeforeItsReplyIsATermination)
+{
+    const std::vector<std::pair<std::string, std::string>> files = {{"one", Pattern(1500, 'o')}};
     Peer receiver = Start(files, "");
     Header(receiver, files, "");
     receiver.Send("OK");
-    EXPECT_EQ(receiver.Read(2000).size(), 2000u);
-    ASSERT_TRUE(sender.socket->IsWorkerRunning());
-    QElapsedTimer clock;
-    clock.start();
-    sender.socket.reset();
-    EXPECT_LT(clock.elapsed(), 200) << "the worker does not wait out its pacing";
+    EXPECT_EQ(receiver.Read(1500).size(), 1500u);
+    receiver.Close();
+    ASSERT_TRUE(WaitFor([&] { return sender.Ended(); }));
+    EXPECT_EQ(sender.log.back(), "terminated");
+}
+
+TEST_F(FileSenderTest, FileGoneMidBatchStopsAfterTheFilesBeforeIt)
+{
+    const std::vector<std::pair<std::string, std::string>> files
+        = {{"first", Pattern(2000, '1')}, {"second", Pattern(10, '2')}};
+    Peer receiver = Start(files, "");
+    Header(receiver, files, "");
+    ::unlink((Dir() + "second").c_str());
+    receiver.Send("OK");
+    EXPECT_EQ(receiver.Read(2000), files[0].second);
+    receiver.Send("OK");
+    ASSERT_TRUE(WaitFor([&] { return sender.Ended(); }));
+    EXPECT_EQ(sender.log,
+        (Log {"accepted", "file first 2000", "total 2010", "failed " + Dir() + "second was not found."}));
+    EXPECT_EQ(sender.progress, Log {"2000/2000"}) << "the first file's reply shows before the failure";
     EXPECT_TRUE(receiver.WaitClosed());
 }
 
