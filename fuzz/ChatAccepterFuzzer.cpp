@@ -96,38 +96,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::Peer peer(local.connect());
         fuzz::Pump([&] { return listener.GetUnclaimedCount() == 1; });
 
-        fuzz::Script script(data, size);
-        while (const auto step = script.Next()) {
-            Windows* shown = ShownWindow();
-            switch (step->action) {
-            case fuzz::Script::Send:
-                peer.Send(step->data, step->length);
-                break;
-            case fuzz::Script::Close:
-                peer.Close();
-                fuzz::Pump([&] { return Windows::s_live.empty() && listener.GetUnclaimedCount() == 0; });
-                break;
-            case fuzz::Script::UserA:
-                if (shown && shown->socket->GetState() == CChatListenSocket::Requested) {
-                    shown->Accept();
-                }
-                break;
-            case fuzz::Script::UserB:
-                if (shown && shown->socket->GetState() == CChatListenSocket::Requested) {
-                    shown->Decline();
-                }
-                break;
-            case fuzz::Script::UserC:
-                delete shown;
-                break;
-            default:
-                break;
-            }
-            peer.Drain();
-            if (listener.GetUnclaimedCount() + listener.GetHiddenWindowCount() > 1) {
-                std::abort(); // one connection cannot wait twice
-            }
-        }
+        fuzz::Play(data, size, peer,
+            {{}, [&] { return Windows::s_live.empty() && listener.GetUnclaimedCount() == 0; },
+                [&](fuzz::Script::Action action) {
+                    Windows* shown = ShownWindow();
+                    const bool requested = shown && shown->socket->GetState() == CChatListenSocket::Requested;
+                    if (action == fuzz::Script::UserA && requested) {
+                        shown->Accept();
+                    } else if (action == fuzz::Script::UserB && requested) {
+                        shown->Decline();
+                    } else if (action == fuzz::Script::UserC) {
+                        delete shown;
+                    }
+                },
+                [&] {
+                    if (listener.GetUnclaimedCount() + listener.GetHiddenWindowCount() > 1) {
+                        std::abort(); // one connection cannot wait twice
+                    }
+                }});
     }
     // What the listener did not take with it.
     while (!Windows::s_live.empty()) {

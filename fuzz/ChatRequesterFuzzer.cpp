@@ -90,31 +90,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         windows.socket->Attach(ours);
         windows.socket->Connected();
 
-        fuzz::Script script(data, size);
-        while (windows.socket) {
-            const auto step = script.Next();
-            if (!step) {
-                break;
-            }
-            switch (step->action) {
-            case fuzz::Script::Send:
-                peer.Send(step->data, step->length);
-                break;
-            case fuzz::Script::Close:
-                peer.Close();
-                fuzz::Pump([&] { return !windows.socket; });
-                break;
-            case fuzz::Script::UserA:
-                windows.socket.reset();
-                break;
-            default:
-                if (windows.chatting) {
-                    SendChatMessage(*windows.socket, "hi\r\n");
-                }
-                break;
-            }
-            peer.Drain();
-        }
+        const auto open = [&] { return windows.socket != nullptr; };
+        fuzz::Play(data, size, peer,
+            {open, [&] { return !open(); },
+                [&](fuzz::Script::Action action) {
+                    if (action == fuzz::Script::UserA) {
+                        windows.socket.reset();
+                    } else if (windows.chatting) {
+                        SendChatMessage(*windows.socket, "hi\r\n");
+                    }
+                },
+                {}});
     }
     AfxSetMainWnd(nullptr);
     return 0;

@@ -64,25 +64,11 @@ public:
 
 struct Scratch
 {
-    fs::path parent;
-    fs::path directory;
-    fs::path linkTarget;
+    fuzz::ScratchDirectory scratch;
+    fs::path parent {scratch.Path()};
+    fs::path directory {parent / "in"};
+    fs::path linkTarget {parent / "escaped"};
 
-    Scratch()
-    {
-        char pattern[] = "/tmp/quorvane-fuzz-XXXXXX";
-        if (!mkdtemp(pattern)) {
-            std::abort();
-        }
-        parent = pattern;
-        directory = parent / "in";
-        linkTarget = parent / "escaped";
-    }
-    ~Scratch()
-    {
-        std::error_code ignored;
-        fs::remove_all(parent, ignored);
-    }
     // The directory holds only the planted links and a subdirectory at the start of each input.
     void Reset()
     {
@@ -127,42 +113,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::Peer peer(local.connect());
         fuzz::Pump([&] { return listener.GetPendingCount() == 1; });
 
-        fuzz::Script script(data, size);
-        while (const auto step = script.Next()) {
-            Windows* windows = factory.windows ? factory.windows.get() : nullptr;
-            const bool deciding = windows && windows->socket
-                && windows->socket->GetState() == CFileListenSocket::DecisionPending;
-            switch (step->action) {
-            case fuzz::Script::Send:
-                peer.Send(step->data, step->length);
-                break;
-            case fuzz::Script::Close:
-                peer.Close();
-                fuzz::Pump([&] { return listener.GetPendingCount() == 0 && !(windows && windows->socket); });
-                break;
-            case fuzz::Script::UserA:
-                if (deciding) {
-                    windows->socket->SetProgressWindow(windows);
-                    windows->socket->AcceptFiles(scratch.directory.string() + "/");
-                }
-                break;
-            case fuzz::Script::UserB:
-                if (deciding) {
-                    windows->socket->DeclineFiles();
-                    windows->socket->SetDeclineWindow(windows);
-                }
-                break;
-            case fuzz::Script::UserC:
-                factory.windows.reset();
-                break;
-            default:
-                break;
-            }
-            peer.Drain();
-            if (listener.GetPendingCount() > 1) {
-                std::abort();
-            }
-        }
+        fuzz::Play(data, size, peer,
+            {{},
+                [&] {
+                    return listener.GetPendingCount() == 0 && !(factory.windows && factory.windows->socket);
+                },
+                [&](fuzz::Script::Action action) {
+                    Windows* windows = factory.windows.get();
+                    const bool deciding = windows && windows->socket
+                        && windows->socket->GetState() == CFileListenSocket::DecisionPending;
+                    if (action == fuzz::Script::UserA && deciding) {
+                        windows->socket->SetProgressWindow(windows);
+                        windows->socket->AcceptFiles(scratch.directory.string() + "/");
+                    } else if (action == fuzz::Script::UserB && deciding) {
+                        windows->socket->DeclineFiles();
+                        windows->socket->SetDeclineWindow(windows);
+                    } else if (action == fuzz::Script::UserC) {
+                        factory.windows.reset();
+                    }
+                },
+                [&] {
+                    if (listener.GetPendingCount() > 1) {
+                        std::abort();
+                    }
+                }});
     }
     factory.windows.reset();
     scratch.Check();

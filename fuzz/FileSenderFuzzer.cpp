@@ -80,22 +80,13 @@ public:
 
 struct Batch
 {
-    fs::path directory;
+    fuzz::ScratchDirectory scratch;
+    fs::path directory {scratch.Path()};
     Batch()
     {
-        char pattern[] = "/tmp/quorvane-fuzz-XXXXXX";
-        if (!mkdtemp(pattern)) {
-            std::abort();
-        }
-        directory = pattern;
         std::ofstream(directory / "a.txt") << "abc";
         std::ofstream(directory / "empty.bin");
         std::ofstream(directory / "b.bin") << std::string(2500, 'b');
-    }
-    ~Batch()
-    {
-        std::error_code ignored;
-        fs::remove_all(directory, ignored);
     }
 };
 
@@ -118,30 +109,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         windows.socket->Attach(ours);
         windows.socket->Connected();
 
-        fuzz::Script script(data, size);
-        while (windows.socket) {
-            const auto step = script.Next();
-            if (!step) {
-                break;
-            }
-            switch (step->action) {
-            case fuzz::Script::Send:
-                peer.Send(step->data, step->length);
-                break;
-            case fuzz::Script::Close:
-                peer.Close();
-                fuzz::Pump([&] { return !windows.socket; });
-                break;
-            case fuzz::Script::UserA:
-                windows.socket.reset();
-                break;
-            default:
-                // Let the worker and queued notifications run.
-                fuzz::Pump([] { return false; }, 8);
-                break;
-            }
-            peer.Drain();
-        }
+        const auto open = [&] { return windows.socket != nullptr; };
+        fuzz::Play(data, size, peer,
+            {open, [&] { return !open(); },
+                [&](fuzz::Script::Action action) {
+                    if (action == fuzz::Script::UserA) {
+                        windows.socket.reset();
+                    } else {
+                        // Let the worker and queued notifications run.
+                        fuzz::Pump([] { return false; }, 8);
+                    }
+                },
+                {}});
         // Destroying the sender stops and joins its worker.
         windows.socket.reset();
     }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include <fcntl.h>
@@ -163,6 +164,48 @@ std::optional<Script::Step> Script::Next()
     const Step step {Send, reinterpret_cast<const char*>(m_data + m_at), length};
     m_at += length;
     return step;
+}
+
+void Play(const std::uint8_t* data, std::size_t size, Peer& peer, const Player& player)
+{
+    Script script(data, size);
+    while (!player.running || player.running()) {
+        const auto step = script.Next();
+        if (!step) {
+            return;
+        }
+        switch (step->action) {
+        case Script::Send:
+            peer.Send(step->data, step->length);
+            break;
+        case Script::Close:
+            peer.Close();
+            Pump(player.settled);
+            break;
+        default:
+            player.user(step->action);
+            break;
+        }
+        peer.Drain();
+        if (player.check) {
+            player.check();
+        }
+    }
+}
+
+ScratchDirectory::ScratchDirectory()
+{
+    char pattern[] = "/tmp/quorvane-fuzz-XXXXXX";
+    if (!mkdtemp(pattern)) {
+        std::abort();
+    }
+    m_path = pattern;
+}
+
+ScratchDirectory::~ScratchDirectory()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
 }
 
 } // namespace fuzz

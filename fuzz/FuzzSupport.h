@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 namespace fuzz {
 
@@ -72,6 +73,37 @@ private:
     const std::uint8_t* m_data;
     std::size_t m_size;
     std::size_t m_at = 0;
+};
+
+// What a target does with the script's steps besides the peer's own Send and Close.
+struct Player
+{
+    // The script goes on while this holds (by default, to its end).
+    std::function<bool()> running;
+    // After the peer's close, the loop runs until this holds.
+    std::function<bool()> settled;
+    // UserA, UserB and UserC.
+    std::function<void(Script::Action)> user;
+    // After every step: aborts on a broken invariant.
+    std::function<void()> check;
+};
+
+// Plays the input as a script: the peer sends and closes, the player does the rest; whatever
+// the object under test writes is drained after every step.
+void Play(const std::uint8_t* data, std::size_t size, Peer& peer, const Player& player);
+
+// A fresh directory under /tmp, removed with the object.
+class ScratchDirectory
+{
+public:
+    ScratchDirectory();
+    ~ScratchDirectory();
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
 };
 
 } // namespace fuzz
