@@ -17,15 +17,6 @@
 
 namespace chattest {
 
-inline sockaddr_in AddressOf(const std::string& host, unsigned port)
-{
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, host.c_str(), &address.sin_addr);
-    return address;
-}
-
 inline void MakeNonBlocking(int fd)
 {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -66,7 +57,7 @@ public:
     static RawPeer ConnectFromHost2(unsigned port = 101)
     {
         const int fd = lan::OpenSocketOn(2, SOCK_STREAM);
-        const sockaddr_in address = AddressOf(lan::Address(1), port);
+        const sockaddr_in address = lan::SocketAddress(1, port);
         if (fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
             if (fd >= 0) {
                 close(fd);
@@ -156,7 +147,7 @@ public:
     {
         const int yes = 1;
         setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        const sockaddr_in address = AddressOf("0.0.0.0", port);
+        const sockaddr_in address = lan::SocketAddress("0.0.0.0", port);
         if (bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
             || listen(m_fd, 5) != 0) {
             close(m_fd);

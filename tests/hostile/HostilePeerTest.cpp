@@ -42,15 +42,6 @@ void Report(const QString& line)
     std::fflush(stdout);
 }
 
-sockaddr_in AddressOf(int host, unsigned port)
-{
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, lan::Address(host).c_str(), &address.sin_addr);
-    return address;
-}
-
 QByteArray RandomBytes(qsizetype size, quint32 seed)
 {
     QByteArray bytes(size, Qt::Uninitialized);
@@ -100,7 +91,7 @@ public:
     static Raw Connect(int host, unsigned port, bool wait = true)
     {
         Raw raw(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-        const sockaddr_in address = AddressOf(host, port);
+        const sockaddr_in address = lan::SocketAddress(host, port);
         ::connect(raw.m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
         if (wait) {
             pollfd watched {raw.m_fd, POLLOUT, 0};
@@ -267,7 +258,7 @@ TEST_F(HostilePeerTest, DatagramFloodLeavesTheCopyRunningWithBoundedMemoryAndAGe
     std::atomic<long> bytes {0};
     std::thread flood([&] {
         const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        const sockaddr_in target = AddressOf(2, 100);
+        const sockaddr_in target = lan::SocketAddress(2, 100);
         QElapsedTimer clock;
         clock.start();
         long count = 0;
@@ -593,7 +584,7 @@ TEST_F(HostilePeerTest, APeerThatStopsReadingNeverFreezesTheWindows)
         // Introduces the hostile peer to the copy.
         const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         const std::string hello = Number(0) + "mallory (stall)";
-        const sockaddr_in target = AddressOf(2, 100);
+        const sockaddr_in target = lan::SocketAddress(2, 100);
         ::sendto(
             fd, hello.data(), hello.size(), 0, reinterpret_cast<const sockaddr*>(&target), sizeof target);
         ::close(fd);
@@ -602,7 +593,7 @@ TEST_F(HostilePeerTest, APeerThatStopsReadingNeverFreezesTheWindows)
     const int listening = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int on = 1;
     setsockopt(listening, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in any = AddressOf(1, 102);
+    sockaddr_in any = lan::SocketAddress(1, 102);
     ASSERT_EQ(bind(listening, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
     ASSERT_EQ(listen(listening, 5), 0);
     QTemporaryDir source;

@@ -98,20 +98,11 @@ struct Fd
     operator int() const { return fd; }
 };
 
-sockaddr_in AddressOf(int host, unsigned port)
-{
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, lan::Address(host).c_str(), &address.sin_addr);
-    return address;
-}
-
 // A blocking stream socket on host 2 connected to host 1's port.
 int PeerConnect(unsigned port)
 {
     const int fd = lan::OpenSocketOn(2, SOCK_STREAM);
-    const sockaddr_in address = AddressOf(1, port);
+    const sockaddr_in address = lan::SocketAddress(1, port);
     EXPECT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << strerror(errno);
     return fd;
 }
@@ -121,7 +112,7 @@ int PeerListen(unsigned port)
     const int fd = lan::OpenSocketOn(2, SOCK_STREAM);
     const int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    const sockaddr_in address = AddressOf(2, port);
+    const sockaddr_in address = lan::SocketAddress(2, port);
     EXPECT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << strerror(errno);
     EXPECT_EQ(listen(fd, 5), 0);
     return fd;
@@ -605,7 +596,7 @@ TEST(AsyncSocketDatagramTest, EmptyDatagramsBroadcastAndSenderAddresses)
         received = self.ReceiveFrom(buffer, sizeof buffer, sender, senderPort);
     };
     Fd peer(lan::OpenSocketOn(2, SOCK_DGRAM));
-    const sockaddr_in to = AddressOf(1, 40030);
+    const sockaddr_in to = lan::SocketAddress(1, 40030);
     ASSERT_EQ(sendto(peer, "", 0, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
     ASSERT_TRUE(WaitFor([&] { return received != -2; }));
     EXPECT_EQ(received, 0);

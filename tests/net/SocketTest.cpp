@@ -24,22 +24,13 @@ namespace {
 
 using Events = std::vector<std::string>;
 
-sockaddr_in AddressOf(int host, unsigned port)
-{
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, lan::Address(host).c_str(), &address.sin_addr);
-    return address;
-}
-
 // A connected pair: this test's CSocket on host 1, a blocking peer socket on host 2.
 int PeerListen(unsigned port)
 {
     const int fd = lan::OpenSocketOn(2, SOCK_STREAM);
     const int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    const sockaddr_in address = AddressOf(2, port);
+    const sockaddr_in address = lan::SocketAddress(2, port);
     EXPECT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << strerror(errno);
     EXPECT_EQ(listen(fd, 5), 0);
     return fd;
@@ -102,7 +93,7 @@ TEST(SocketTest, ReceiveWaitsWhileTimersRunButOtherSocketsAndSecondCallsWait)
     });
     std::thread remote([&] {
         const int datagram = lan::OpenSocketOn(2, SOCK_DGRAM);
-        const sockaddr_in to = AddressOf(1, 40041);
+        const sockaddr_in to = lan::SocketAddress(1, 40041);
         sendto(datagram, "d", 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
         close(datagram);
         usleep(500000);
@@ -159,7 +150,7 @@ TEST(SocketTest, ConnectAcceptAndSendWaitForTheirEvents)
     std::thread comer([] {
         usleep(200000);
         const int fd = lan::OpenSocketOn(2, SOCK_STREAM);
-        const sockaddr_in to = AddressOf(1, 40045);
+        const sockaddr_in to = lan::SocketAddress(1, 40045);
         connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
         close(fd);
     });
@@ -201,7 +192,7 @@ TEST(SocketTest, DatagramsWaitAndEveryWaitEndsWithinTheRetryInterval)
     std::thread remote([] {
         usleep(200000);
         const int fd = lan::OpenSocketOn(2, SOCK_DGRAM);
-        const sockaddr_in to = AddressOf(1, 40047);
+        const sockaddr_in to = lan::SocketAddress(1, 40047);
         sendto(fd, "hello", 5, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
         close(fd);
     });

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/socket.h>
@@ -30,6 +31,20 @@ std::string Address(int host)
 std::string HostName(int host)
 {
     return Env("QLAN_NAME_" + std::to_string(host));
+}
+
+sockaddr_in SocketAddress(const std::string& dotted, unsigned port)
+{
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, dotted.c_str(), &address.sin_addr);
+    return address;
+}
+
+sockaddr_in SocketAddress(int host, unsigned port)
+{
+    return SocketAddress(Address(host), port);
 }
 
 int OpenSocketOn(int host, int type)

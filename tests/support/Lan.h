@@ -4,6 +4,8 @@
 // and plain sockets opened on other hosts play the remote peers.
 #include <string>
 
+#include <netinet/in.h>
+
 namespace lan {
 
 // Number of hosts, 0 when the test does not run on a virtual LAN.
@@ -14,6 +16,10 @@ std::string HostName(int host);
 // A socket opened inside host's network namespace; it keeps belonging to that host whichever
 // thread uses it. Returns -1 on failure.
 int OpenSocketOn(int host, int type);
+
+// The socket address of a dotted IPv4 address, or of a host of the LAN, and a port.
+sockaddr_in SocketAddress(const std::string& dotted, unsigned port);
+sockaddr_in SocketAddress(int host, unsigned port);
 
 } // namespace lan
 

@@ -82,7 +82,7 @@ public:
         const int fd = lan::OpenSocketOn(2, SOCK_STREAM);
         const int on = 1;
         setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in address = Address("0.0.0.0");
+        sockaddr_in address = lan::SocketAddress("0.0.0.0", filewire::PORT);
         bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
         listen(fd, 5);
         return Peer(fd);
@@ -91,7 +91,7 @@ public:
     static Peer Connect()
     {
         const int fd = lan::OpenSocketOn(2, SOCK_STREAM);
-        sockaddr_in address = Address(lan::Address(1));
+        sockaddr_in address = lan::SocketAddress(1, filewire::PORT);
         const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
         Peer peer(fd);
         if (!connected) {
@@ -146,14 +146,6 @@ public:
     }
 
 private:
-    static sockaddr_in Address(const std::string& host)
-    {
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(filewire::PORT);
-        inet_pton(AF_INET, host.c_str(), &address.sin_addr);
-        return address;
-    }
     // Appends what is waiting; true when the stream has ended.
     bool Pull(std::string& bytes, size_t most)
     {
