@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 
 #include <set>
+#include <utility>
 
 // Icons and layouts live in a static library, whose resources are registered by hand.
 static void InitResources()
@@ -77,7 +78,27 @@ void CDialog::DestroyWindow()
     OnDestroy();
     if (m_bModeless) {
         OpenWindows().erase(this);
-        deleteLater();
+        if (m_nNestedRuns > 0) {
+            m_bReleasePending = true;
+        } else {
+            deleteLater();
+        }
+    }
+}
+
+CDialog::NestedRun::NestedRun(QWidget* owner)
+    : m_pDialog(qobject_cast<CDialog*>(owner))
+{
+    if (m_pDialog) {
+        ++m_pDialog->m_nNestedRuns;
+    }
+}
+
+CDialog::NestedRun::~NestedRun()
+{
+    if (m_pDialog && --m_pDialog->m_nNestedRuns == 0 && std::exchange(m_pDialog->m_bReleasePending, false)) {
+        // Posted from the loop that runs the handler, so the release waits until it returns.
+        m_pDialog->deleteLater();
     }
 }
 
@@ -108,6 +129,7 @@ int CDialog::MessageBox(
     request.style = style;
     request.owner = this;
     request.modality = modality;
+    const NestedRun run(this);
     return ShowMessageBox(std::move(request));
 }
 

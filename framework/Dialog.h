@@ -28,7 +28,8 @@ public:
     // Creates the window modeless, without an owner, and shows it.
     bool Create();
     // Closes the window; a modeless window's object is released once control returns to the
-    // event loop, so this is safe inside the object's own handlers.
+    // event loop, so this is safe inside the object's own handlers, and never while a box or
+    // file dialog the window waits for is still running (see NestedRun).
     void DestroyWindow();
     void EndDialog(int result);
     bool IsModeless() const { return m_bModeless; }
@@ -42,6 +43,21 @@ public:
 
     // Destroys every modeless window still open; the application calls it when its run ends.
     static void DestroyAllWindows();
+
+    // Held while a message box or file dialog owned by a window runs its own event loop: the
+    // window may be destroyed meanwhile (its peer left), but its object stays until the run is
+    // over, so the handler that waited can still look at it. Null owners are allowed.
+    class NestedRun
+    {
+    public:
+        explicit NestedRun(QWidget* owner);
+        ~NestedRun();
+        NestedRun(const NestedRun&) = delete;
+        NestedRun& operator=(const NestedRun&) = delete;
+
+    private:
+        CDialog* m_pDialog;
+    };
 
 protected:
     virtual bool OnInitDialog();
@@ -61,6 +77,8 @@ private:
 
     bool m_bModeless = false;
     bool m_bDestroyed = false;
+    int m_nNestedRuns = 0;
+    bool m_bReleasePending = false;
     QEventLoop* m_pRunLoop = nullptr;
     int m_nResult = IDCANCEL;
 };

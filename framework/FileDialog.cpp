@@ -1,5 +1,6 @@
 #include "framework/FileDialog.h"
 
+#include "framework/Dialog.h"
 #include "framework/QtText.h"
 
 #include <QDir>
@@ -75,6 +76,7 @@ FileSelection SplitSelection(const std::vector<CString>& paths)
 
 std::optional<FileSelection> SelectFilesToOpen(QWidget* owner)
 {
+    const CDialog::NestedRun run(owner);
     const auto paths = Handler() ? Handler()(FileDialogKind::OpenFiles) : RunOpenFiles(owner);
     if (!paths || paths->empty()) {
         return std::nullopt;
@@ -84,6 +86,7 @@ std::optional<FileSelection> SelectFilesToOpen(QWidget* owner)
 
 std::optional<CString> SelectDirectory(QWidget* owner)
 {
+    const CDialog::NestedRun run(owner);
     const auto paths = Handler() ? Handler()(FileDialogKind::SelectDirectory) : RunSelectDirectory(owner);
     if (!paths || paths->empty()) {
         return std::nullopt;

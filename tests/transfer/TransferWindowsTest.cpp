@@ -13,16 +13,20 @@
 #include "transfer/SendFileRequestDialog.h"
 
 #include <QComboBox>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
+#include <utility>
 
 namespace {
 
@@ -61,6 +65,9 @@ protected:
         SetFileDialogHandler([this](FileDialogKind kind) -> std::optional<std::vector<CString>> {
             if (kind == FileDialogKind::OpenFiles) {
                 return selection;
+            }
+            if (whileChoosing) {
+                std::exchange(whileChoosing, nullptr)();
             }
             return directory;
         });
@@ -132,6 +139,8 @@ protected:
     std::deque<int> answers;
     std::optional<std::vector<CString>> selection;
     std::optional<std::vector<CString>> directory;
+    // Runs while the directory is being chosen, as a real dialog's event loop would.
+    std::function<void()> whileChoosing;
 };
 
 TEST_F(TransferWindowsTest, BatchGoesFromTheSendingWindowIntoTheChosenDirectory)
@@ -249,6 +258,29 @@ TEST_F(TransferWindowsTest, DeclineCancelAndDismissReachTheOtherEnd)
     ASSERT_TRUE(WaitFor([&] { return !boxes.empty(); }));
     EXPECT_EQ(Texts(), (std::vector<std::string> {std::string("Request Cancelled By ") + SENDER}));
     EXPECT_TRUE(WaitFor([] { return OpenWindowsOf<CFileRequestDialog>().empty(); }));
+
+    // Cancelled by the sender while the receiver chooses a directory: the request window's object
+    // outlives the choice, then goes without accepting anything.
+    boxes.clear();
+    sending = Compose({{"a", "1"}});
+    Click(sending, "sendButton");
+    QPointer<CFileRequestDialog> choosing = WaitForRequest();
+    ASSERT_TRUE(choosing);
+    directory = std::vector<CString> {Out()};
+    bool outlived = false;
+    whileChoosing = [&] {
+        Click(sending, "cancelButton");
+        QEventLoop dialogLoop;
+        QTimer::singleShot(300, &dialogLoop, &QEventLoop::quit);
+        dialogLoop.exec();
+        outlived = !choosing.isNull() && !boxes.empty();
+    };
+    Click(choosing.data(), "saveAsButton");
+    EXPECT_TRUE(outlived);
+    EXPECT_EQ(Texts(), (std::vector<std::string> {std::string("Request Cancelled By ") + SENDER}));
+    EXPECT_TRUE(WaitFor([&] { return choosing.isNull(); }));
+    EXPECT_TRUE(OpenWindowsOf<CFileProgressDialog>().empty());
+    directory.reset();
 
     // Dismissed by the receiver: the sender is told and its window closes.
     boxes.clear();
