@@ -2,7 +2,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <climits>
 #include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace filewire {
 
@@ -43,7 +48,7 @@ CString EncodeDescription(const CString& description)
 bool IsSafeFileName(const char* data, std::size_t length)
 {
     const CString name(data, length);
-    return !name.empty() && name != "." && name != ".." && name.find('/') == CString::npos
+    return !name.empty() && name.size() <= NAME_MAX && name != "." && name != ".." && name.find('/') == CString::npos
         && name.find('\0') == CString::npos;
 }
 
@@ -122,4 +127,32 @@ CString DescribeFileError(const CString& path, int errnoValue)
     default:
         return "An error occurred while accessing " + path + ": " + std::strerror(errnoValue) + ".";
     }
+}
+
+const char* const BATCH_TOO_LARGE_MESSAGE
+    = "The selected files come to 4 GB or more; a batch of that size cannot be sent.";
+
+std::optional<std::uint32_t> MeasureFileToSend(const CString& path, CString& message)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat status
+    {
+    };
+    const bool measured = fd >= 0 && fstat(fd, &status) == 0;
+    const int error = errno;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    if (!measured) {
+        message = DescribeFileError(path, error);
+    } else if (S_ISDIR(status.st_mode)) {
+        message = DescribeFileError(path, EISDIR);
+    } else if (!S_ISREG(status.st_mode)) {
+        message = path + " is not a regular file; only regular files can be sent.";
+    } else if (status.st_size > static_cast<off_t>(UINT32_MAX)) {
+        message = path + " is 4 GB or larger; files of that size cannot be sent.";
+    } else {
+        return static_cast<std::uint32_t>(status.st_size);
+    }
+    return std::nullopt;
 }

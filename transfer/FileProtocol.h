@@ -20,8 +20,9 @@ constexpr int PACING_MS = 500;
 constexpr char REPLY_OK[] = "OK";
 constexpr char DECLINE[] = "NO WAY";
 // No selection holds more files; a larger count from the network is refused before anything is
-// allocated for it.
-constexpr std::uint32_t MAX_FILE_COUNT = 100000;
+// allocated for it. With names of at most NAME_MAX bytes, one waiting request holds at most
+// about 2.5 MB of names.
+constexpr std::uint32_t MAX_FILE_COUNT = 10000;
 
 // Four bytes, least significant first.
 CString EncodeNumber(std::uint32_t value);
@@ -33,7 +34,8 @@ CString MessageText(const char* data, std::size_t length);
 bool IsReplyOk(const char* data, std::size_t length);
 CString EncodeDescription(const CString& description);
 
-// A received name is stored as a file of the chosen directory: it must be one plain component.
+// A received name is stored as a file of the chosen directory: it must be one plain component,
+// no longer than a file name can be.
 bool IsSafeFileName(const char* data, std::size_t length);
 bool IsValidFileCount(std::uint32_t count);
 // The batch total grows by size; false (total unchanged) when it would not fit in 32 bits.
@@ -51,3 +53,8 @@ int Percentage(std::uint32_t done, std::uint32_t total);
 CString DescribeBatch(const std::vector<CString>& names);
 // What the user is told when a file of the batch cannot be opened, read or written.
 CString DescribeFileError(const CString& path, int errnoValue);
+// The size of a file about to be offered, or nothing and the message that tells the user why it
+// cannot be sent. Only a regular file under 4 GiB qualifies; a pipe is never waited for.
+std::optional<std::uint32_t> MeasureFileToSend(const CString& path, CString& message);
+// Told when the sizes of a selection add up to 4 GiB or more.
+extern const char* const BATCH_TOO_LARGE_MESSAGE;

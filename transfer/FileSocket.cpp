@@ -33,10 +33,6 @@ int MillisecondsUntil(std::chrono::steady_clock::time_point moment)
         std::max<std::int64_t>(0, ceil<milliseconds>(moment - steady_clock::now()).count()));
 }
 
-CString TooLargeMessage(const CString& path)
-{
-    return path + " is 4 GB or larger; files of that size cannot be sent.";
-}
 } // namespace
 
 CFileSocket::CFileSocket()
@@ -191,27 +187,10 @@ void CFileSocket::HandleMessage(const char* data, size_t length)
 
 bool CFileSocket::SendSize()
 {
-    const CString path = PathOf(m_nIndex);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat status
-    {
-    };
-    const bool measured = fd >= 0 && fstat(fd, &status) == 0;
-    const int error = errno;
-    if (fd >= 0) {
-        ::close(fd);
-    }
     CString message;
-    std::uint32_t size = 0;
-    if (!measured) {
-        message = DescribeFileError(path, error);
-    } else if (status.st_size > static_cast<off_t>(UINT32_MAX)) {
-        message = TooLargeMessage(path);
-    } else {
-        size = static_cast<std::uint32_t>(status.st_size);
-        if (!filewire::AddToTotal(m_nTotal, size)) {
-            message = "The selected files come to 4 GB or more; a batch of that size cannot be sent.";
-        }
+    const auto size = MeasureFileToSend(PathOf(m_nIndex), message);
+    if (size && !filewire::AddToTotal(m_nTotal, *size)) {
+        message = BATCH_TOO_LARGE_MESSAGE;
     }
     if (!message.empty()) {
         // The step is abandoned; the window ends the request.
@@ -221,8 +200,8 @@ bool CFileSocket::SendSize()
         }
         return false;
     }
-    m_sizes[m_nIndex] = size;
-    SendText(filewire::EncodeNumber(size));
+    m_sizes[m_nIndex] = *size;
+    SendText(filewire::EncodeNumber(*size));
     return true;
 }
 
@@ -267,7 +246,8 @@ bool CFileSocket::OpenCurrentFile()
         if (m_nIndex >= m_names.size()) {
             return true;
         }
-        m_hFile = ::open(PathOf(m_nIndex).c_str(), O_RDONLY | O_CLOEXEC);
+        // Never waits on a pipe put at the name since its size went out; reading it then fails.
+        m_hFile = ::open(PathOf(m_nIndex).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (m_hFile < 0) {
             const int error = errno;
             Post({Report::Failed, 0, 0, DescribeFileError(PathOf(m_nIndex), error)});

@@ -10,45 +10,11 @@
 
 #include <QIcon>
 
-#include <cerrno>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-namespace {
-// The size of one file of the selection, or the message that tells why it cannot be sent.
-bool MeasureFile(const CString& path, std::uint64_t& size, CString& message)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat status
-    {
-    };
-    if (fd < 0 || fstat(fd, &status) != 0) {
-        message = DescribeFileError(path, errno);
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return false;
-    }
-    ::close(fd);
-    size = static_cast<std::uint64_t>(status.st_size);
-    if (size > UINT32_MAX) {
-        message = path + " is 4 GB or larger; files of that size cannot be sent.";
-        return false;
-    }
-    return true;
-}
-} // namespace
-
 CSendFileRequestDialog::CSendFileRequestDialog()
 {
     ui.setupUi(this);
     ApplyTransferWindowFrame(this);
     LimitTextBytes(ui.descriptionEdit, MAX_DESCRIPTION_BYTES);
-    // Enter starts a new line in the description.
-    ui.sendButton->setAutoDefault(false);
-    ui.sendButton->setDefault(false);
     connect(ui.sendButton, &QPushButton::clicked, this, [this] { OnSendRequest(); });
     connect(ui.selectButton, &QPushButton::clicked, this, [this] { OnSelectFile(); });
     connect(ui.cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
@@ -85,25 +51,24 @@ void CSendFileRequestDialog::OnSelectFile()
             + std::to_string(filewire::MAX_FILE_COUNT) + " files.");
         return;
     }
-    std::uint64_t total = 0;
+    std::uint32_t total = 0;
     for (const CString& name : selection->names) {
-        std::uint64_t size = 0;
         CString message;
-        if (!MeasureFile(selection->directory + name, size, message)) {
+        const auto size = MeasureFileToSend(selection->directory + name, message);
+        if (!size) {
             MessageBox(message);
             return;
         }
-        total += size;
-    }
-    if (total > UINT32_MAX) {
-        MessageBox("The selected files come to 4 GB or more; a batch of that size cannot be sent.");
-        return;
+        if (!filewire::AddToTotal(total, *size)) {
+            MessageBox(BATCH_TOO_LARGE_MESSAGE);
+            return;
+        }
     }
     m_strDirectory = selection->directory;
     m_names = selection->names;
     m_nCount = static_cast<int>(m_names.size());
     m_strFileName = DescribeBatch(m_names);
-    m_strFileSize = FormatSize(static_cast<std::uint32_t>(total));
+    m_strFileSize = FormatSize(total);
     UpdateData(false);
     ui.sendButton->setEnabled(true);
 }

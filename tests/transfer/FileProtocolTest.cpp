@@ -41,6 +41,8 @@ TEST(FileProtocolTest, ReceivedNamesMustStayInsideTheDirectory)
         EXPECT_FALSE(IsSafeFileName(bad, std::strlen(bad))) << bad;
     }
     EXPECT_FALSE(IsSafeFileName("a\0b", 3));
+    EXPECT_TRUE(IsSafeFileName(std::string(255, 'n').c_str(), 255));
+    EXPECT_FALSE(IsSafeFileName(std::string(256, 'n').c_str(), 256)) << "longer than any file name";
 }
 
 TEST(FileProtocolTest, CountsAndTotalsFromTheNetworkAreBounded)
