@@ -86,7 +86,7 @@ void CFileListenSocket::MakeRoom()
 void CFileListenSocket::SweepIdle()
 {
     std::erase_if(
-        m_pending, [](const auto& pending) { return CIdleSweep::HasExpired(pending->m_acceptedAt); });
+        m_pending, [](const auto& pending) { return CIdleSweep::HasExpired(pending->m_heardAt); });
     UpdateSweep();
 }
 
@@ -175,6 +175,7 @@ void CFileListenSocket::HandleMessage(const char* data, size_t length)
 
 void CFileListenSocket::HandleHeader(const char* data, size_t length)
 {
+    m_heardAt = std::chrono::steady_clock::now();
     switch (m_nState) {
     case AwaitIdentity:
         Reply(filewire::REPLY_OK);

@@ -105,7 +105,9 @@ private:
 
     // Until its request window exists, a connection belongs to the listener that accepted it.
     CFileListenSocket* m_pListener = nullptr;
-    std::chrono::steady_clock::time_point m_acceptedAt = std::chrono::steady_clock::now();
+    // When the connection was accepted or last sent a header message: only a connection silent
+    // for the idle time-out is swept, however long a genuine header of many files takes.
+    std::chrono::steady_clock::time_point m_heardAt = std::chrono::steady_clock::now();
     // Oldest first.
     std::vector<std::unique_ptr<CFileListenSocket>> m_pending;
     std::unique_ptr<CIdleSweep> m_pSweep;

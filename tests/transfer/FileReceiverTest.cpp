@@ -269,8 +269,15 @@ TEST_F(FileReceiverTest, WaitingConnectionsMakeRoomOldestSilentFirstAndTimeOut)
     }
     {
         ScopedIdleLimits limits({std::chrono::milliseconds(300), std::chrono::milliseconds(50), 64});
+        // A header that keeps coming is never cut off, however long it takes in all.
         Peer stalled = Peer::Connect();
         Message(stalled, "ANN (PC1)");
+        Settle(200);
+        Message(stalled, Number(2));
+        Settle(200);
+        Message(stalled, "a");
+        Settle(200);
+        EXPECT_EQ(listener.GetPendingCount(), 1u);
         EXPECT_TRUE(stalled.WaitClosed());
         EXPECT_TRUE(WaitFor([&] { return listener.GetPendingCount() == 0; }));
     }
