@@ -122,7 +122,7 @@ void CMainDialog::RemovePeer(const CString& name)
     }
     m_peers.erase(found);
 
-    const int index = ui.peerList->findText(ToQString(name), Qt::MatchFixedString);
+    const int index = ui.peerList->findData(QByteArray(name.data(), static_cast<qsizetype>(name.size())));
     if (index >= 0) {
         const bool wasSelected = index == ui.peerList->currentIndex();
         ui.peerList->removeItem(index);
@@ -436,5 +436,6 @@ void CMainDialog::InsertSorted(const CString& name)
         && QString::compare(ui.peerList->itemText(index), text, Qt::CaseInsensitive) <= 0) {
         ++index;
     }
-    ui.peerList->insertItem(index, text);
+    // Names are bytes from the network; the entry keeps them, as the text may not convert back.
+    ui.peerList->insertItem(index, text, QByteArray(name.data(), static_cast<qsizetype>(name.size())));
 }

@@ -220,7 +220,17 @@ void DDX_Text(bool bSave, QPlainTextEdit* control, CString& value)
 void DDX_CBString(bool bSave, QComboBox* control, CString& value)
 {
     if (bSave) {
-        value = control->currentIndex() < 0 ? CString() : FromQString(control->currentText());
+        // An entry's bytes, where it carries them, are the value: shown text does not always turn
+        // back into the bytes it was made from.
+        const QVariant bytes = control->currentData();
+        if (control->currentIndex() < 0) {
+            value.clear();
+        } else if (bytes.typeId() == QMetaType::QByteArray) {
+            const QByteArray data = bytes.toByteArray();
+            value.assign(data.constData(), static_cast<size_t>(data.size()));
+        } else {
+            value = FromQString(control->currentText());
+        }
         return;
     }
     const int index = control->findText(ToQString(value), Qt::MatchStartsWith);

@@ -87,6 +87,7 @@ private:
 void DDX_Text(bool bSave, QLabel* control, CString& value);
 void DDX_Text(bool bSave, QLineEdit* control, CString& value);
 void DDX_Text(bool bSave, QPlainTextEdit* control, CString& value);
-// The drop-down list's shown text; to the control it selects the first entry that begins with
-// the value (letter case ignored) and leaves the control as it is when none does.
+// The drop-down list's shown text, or the bytes its entry carries as data (a QByteArray); to the
+// control it selects the first entry that begins with the value (letter case ignored) and leaves
+// the control as it is when none does.
 void DDX_CBString(bool bSave, QComboBox* control, CString& value);

@@ -110,7 +110,20 @@ TEST_F(MainDialogTest, RemovalComparesExactlyButTheListIgnoresCase)
     window.RemovePeer("bob (PC2)");
     ASSERT_EQ(Peers().size(), 1u);
     EXPECT_EQ(Peers()[0].first, "Bob (PC2)");
-    EXPECT_EQ(List()->count(), 1);
+    EXPECT_EQ(Shown(), QStringList {"Bob (PC2)"}) << "the line of the peer that left goes";
+}
+
+// A name in another 8-bit encoding is shown as best it can be, and addressed by its own bytes.
+TEST_F(MainDialogTest, NamesThatAreNotUtf8KeepTheirBytes)
+{
+    const CString name = "Ren\xE9 (PC1)";
+    window.AddPeer(name, "10.0.0.1");
+    Button("messageButton")->click();
+    const auto windows = OpenWindowsOf<CSendMessageDialog>();
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(windows[0]->m_strPeer, name);
+    window.RemovePeer(name);
+    EXPECT_EQ(List()->count(), 0);
 }
 
 TEST_F(MainDialogTest, LookupsAreExactAndFirstMatch)
