@@ -18,6 +18,9 @@ static void InitResources()
 }
 
 namespace {
+// The most room a label takes, however long its text.
+constexpr int MAX_LABEL_WIDTH = 480;
+constexpr int MAX_LABEL_LINES = 4;
 // Modeless windows that are open; the application destroys the rest when its run ends.
 std::set<CDialog*>& OpenWindows()
 {
@@ -177,15 +180,17 @@ void CDialog::accept()
 
 void CDialog::Initialise()
 {
-    ShowTextsAsPlainText();
+    GuardLabels();
     OnInitDialog();
 }
 
-void CDialog::ShowTextsAsPlainText()
+void CDialog::GuardLabels()
 {
-    // Labels may show names and texts from the network: never let them render markup.
+    // Labels may show names and texts from the network: never let them render markup, nor let a
+    // long one stretch a window of fixed size off the screen (what does not fit is cut off).
     for (QLabel* label : findChildren<QLabel*>()) {
         label->setTextFormat(Qt::PlainText);
+        label->setMaximumSize(MAX_LABEL_WIDTH, MAX_LABEL_LINES * label->fontMetrics().lineSpacing());
     }
 }
 

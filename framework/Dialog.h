@@ -73,7 +73,7 @@ protected:
 
 private:
     void Initialise();
-    void ShowTextsAsPlainText();
+    void GuardLabels();
 
     bool m_bModeless = false;
     bool m_bDestroyed = false;

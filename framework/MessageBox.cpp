@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPointer>
 
+#include <set>
 #include <utility>
 
 namespace {
@@ -16,10 +17,19 @@ MessageBoxHandler& Handler()
     return handler;
 }
 
-int RunMessageBox(const MessageBoxRequest& request)
+// Boxes waiting for their answer on this thread, and the notices shown meanwhile.
+int g_nWaiting = 0;
+std::set<QString>& OpenNotices()
 {
-    const bool yesNo = (request.style & 0xF) == MB_YESNO;
-    QPointer<QMessageBox> box = new QMessageBox(request.owner);
+    static std::set<QString> notices;
+    return notices;
+}
+// Beyond this many notices on screen at once, a further one is dropped.
+constexpr size_t MAX_OPEN_NOTICES = 32;
+
+QMessageBox* MakeBox(const MessageBoxRequest& request, QWidget* parent)
+{
+    auto* box = new QMessageBox(parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setTextFormat(Qt::PlainText);
     box->setWindowTitle(ToQString(request.caption));
@@ -35,6 +45,34 @@ int RunMessageBox(const MessageBoxRequest& request)
         box->setIcon(QMessageBox::NoIcon);
         break;
     }
+    return box;
+}
+
+// A notice that comes while another box waits is shown without waiting, on its own: otherwise
+// every peer that cancels a request would stack one more waiting box (and one more event loop)
+// on the last, without end. The same notice is not shown twice at once.
+void ShowNotice(const MessageBoxRequest& request)
+{
+    const QString key = ToQString(request.caption) + QLatin1Char('\n') + ToQString(request.text);
+    if (OpenNotices().contains(key) || OpenNotices().size() >= MAX_OPEN_NOTICES) {
+        return;
+    }
+    QMessageBox* box = MakeBox(request, nullptr);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->setWindowModality(Qt::NonModal);
+    OpenNotices().insert(key);
+    QObject::connect(box, &QObject::destroyed, [key] { OpenNotices().erase(key); });
+    box->show();
+}
+
+int RunMessageBox(const MessageBoxRequest& request)
+{
+    const bool yesNo = (request.style & 0xF) == MB_YESNO;
+    if (!yesNo && g_nWaiting > 0) {
+        ShowNotice(request);
+        return IDOK;
+    }
+    QPointer<QMessageBox> box = MakeBox(request, request.owner);
     if (yesNo) {
         box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box->setDefaultButton((request.style & MB_DEFBUTTON2) ? QMessageBox::No : QMessageBox::Yes);
@@ -56,7 +94,9 @@ int RunMessageBox(const MessageBoxRequest& request)
     });
     QObject::connect(box, &QObject::destroyed, &loop, &QEventLoop::quit);
     box->show();
+    ++g_nWaiting;
     loop.exec();
+    --g_nWaiting;
     if (box) {
         box->close();
     }

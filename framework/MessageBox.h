@@ -37,7 +37,9 @@ struct MessageBoxRequest
 };
 
 // Shows a message box and waits for the answer (IDOK, IDYES or IDNO). Its text is always plain
-// text: it may come from the network. An empty caption means the application's name.
+// text: it may come from the network. An empty caption means the application's name. A box
+// with only OK that comes while another box waits is shown without waiting and answers IDOK at
+// once, so that boxes never pile up on the stack.
 int ShowMessageBox(MessageBoxRequest request);
 
 // A message box captioned with the application's name and owned by no window.

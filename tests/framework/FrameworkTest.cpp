@@ -103,7 +103,43 @@ TEST(MessageBoxTest, RealBoxShowsMarkupAsPlainTextAndAnswersYes)
     EXPECT_EQ(icon, QMessageBox::Question);
 }
 
-TEST(DialogTest, LabelsShowMarkupAsPlainText)
+// A peer that cancels request after request must not pile up waiting boxes, and event loops
+// with them, without end: notices that come while a box waits are shown without waiting, each
+// text once, and only so many at a time.
+TEST(MessageBoxTest, NoticesDuringAWaitingBoxNeitherWaitNorPileUp)
+{
+    int answered = 0;
+    int noticesShown = 0;
+    QTimer::singleShot(0, [&] {
+        for (int i = 0; i < 1000; ++i) {
+            MessageBoxRequest notice;
+            notice.text = "Request Cancelled By peer " + std::to_string(i % 40);
+            answered += ShowMessageBox(notice) == IDOK;
+        }
+        QMessageBox* question = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+                if (box->windowModality() == Qt::NonModal) {
+                    ++noticesShown;
+                    box->close();
+                } else {
+                    question = box;
+                }
+            }
+        }
+        if (question) {
+            question->button(QMessageBox::Yes)->click();
+        }
+    });
+    MessageBoxRequest question;
+    question.text = "Are you sure?";
+    question.style = MB_YESNO;
+    EXPECT_EQ(ShowMessageBox(question), IDYES);
+    EXPECT_EQ(answered, 1000);
+    EXPECT_EQ(noticesShown, 32);
+}
+
+TEST(DialogTest, LabelsShowMarkupAsPlainTextAndLongTextsKeepTheWindowOnScreen)
 {
     QPointer<CProbeDialog> dialog = new CProbeDialog;
     dialog->m_strLabel = "<b>bold</b>";
@@ -111,6 +147,24 @@ TEST(DialogTest, LabelsShowMarkupAsPlainText)
     EXPECT_EQ(dialog->m_pLabel->textFormat(), Qt::PlainText);
     EXPECT_EQ(dialog->m_pLabel->text(), "<b>bold</b>");
     dialog->DestroyWindow();
+
+    // A 2000-byte identity, once in one line and once in many, in a window of fixed size.
+    for (const CString& text : {CString(2000, 'W'), [] {
+                                    CString lines;
+                                    while (lines.size() < 2000) {
+                                        lines += "a\r\n";
+                                    }
+                                    return lines;
+                                }()}) {
+        dialog = new CProbeDialog;
+        dialog->layout()->setSizeConstraint(QLayout::SetFixedSize);
+        dialog->m_strLabel = text;
+        dialog->Create();
+        QCoreApplication::processEvents();
+        EXPECT_LT(dialog->width(), 600);
+        EXPECT_LT(dialog->height(), 600);
+        dialog->DestroyWindow();
+    }
     ReleaseClosedWindows();
 }
 
