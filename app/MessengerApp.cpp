@@ -20,18 +20,17 @@ bool CMessengerApp::InitInstance()
     CMainDialog dlg;
     AfxSetMainWnd(&dlg);
 
-    // However a session ends the program, the peers hear the goodbye once. Every event loop is
-    // left, so that a question or menu still on screen cannot hold the program back.
-    const auto endNow = [&dlg] {
+    // A termination leaves every event loop, so that a question or menu still on screen cannot
+    // hold the program back; the peers hear the goodbye once.
+    CTerminationSignals termination;
+    QObject::connect(&termination, &CTerminationSignals::terminationRequested, &dlg, [&dlg] {
         dlg.EndDialog(IDCANCEL);
         QCoreApplication::exit(0);
-    };
-    CTerminationSignals termination;
-    QObject::connect(&termination, &CTerminationSignals::terminationRequested, &dlg, endNow);
-    QObject::connect(qApp, &QGuiApplication::commitDataRequest, &dlg, [&dlg, endNow](QSessionManager&) {
-        dlg.OnEndSession(true);
-        endNow();
     });
+    // A session ending says goodbye and nothing else: the session manager ends the process (with
+    // a termination signal) when it is ready, and a save point of the session must not end it.
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, &dlg,
+        [&dlg](QSessionManager&) { dlg.OnEndSession(true); });
 
     dlg.DoModal();
     // Windows still open end with the run; their connections close as they go.
