@@ -10,8 +10,7 @@ CSendMessageDialog::CSendMessageDialog(QWidget* parent)
     : CDialog(parent)
 {
     ui.setupUi(this);
-    // Enter starts a new line; Send is pressed with the mouse or Alt+S.
-    ui.messageEdit->setTabChangesFocus(true);
+    // Enter starts a new line (the form lets Tab move on to the buttons).
     LimitTextBytes(ui.messageEdit, MAX_MESSAGE_BYTES);
     connect(ui.sendButton, &QPushButton::clicked, this, [this] { OnSendMessage(); });
     connect(ui.cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
