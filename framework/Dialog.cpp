@@ -123,15 +123,13 @@ bool CDialog::UpdateData(bool bSaveAndValidate)
     return true;
 }
 
-int CDialog::MessageBox(
-    const CString& text, const CString& caption, unsigned style, MessageBoxModality modality)
+int CDialog::MessageBox(const CString& text, const CString& caption, unsigned style)
 {
     MessageBoxRequest request;
     request.text = text;
     request.caption = caption;
     request.style = style;
     request.owner = this;
-    request.modality = modality;
     const NestedRun run(this);
     return ShowMessageBox(std::move(request));
 }

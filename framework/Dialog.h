@@ -38,8 +38,7 @@ public:
     bool UpdateData(bool bSaveAndValidate = true);
 
     // A message box owned by this window.
-    int MessageBox(const CString& text, const CString& caption = {}, unsigned style = MB_OK,
-        MessageBoxModality modality = MessageBoxModality::Application);
+    int MessageBox(const CString& text, const CString& caption = {}, unsigned style = MB_OK);
 
     // Destroys every modeless window still open; the application calls it when its run ends.
     static void DestroyAllWindows();

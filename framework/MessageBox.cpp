@@ -80,8 +80,7 @@ int RunMessageBox(const MessageBoxRequest& request)
     } else {
         box->setStandardButtons(QMessageBox::Ok);
     }
-    const bool ownerOnly = request.modality == MessageBoxModality::Owner && request.owner;
-    box->setWindowModality(ownerOnly ? Qt::WindowModal : Qt::ApplicationModal);
+    box->setWindowModality(request.owner ? Qt::WindowModal : Qt::ApplicationModal);
 
     // A local loop instead of exec(), so that a window-modal box blocks its owner alone.
     int answer = yesNo ? IDNO : IDOK;

@@ -22,18 +22,14 @@ enum DialogResult : int {
     IDNO = 7,
 };
 
-enum class MessageBoxModality {
-    Application, // the user answers before touching any other window
-    Owner, // only the owner window waits; the rest of the program goes on
-};
-
 struct MessageBoxRequest
 {
     CString text;
     CString caption;
     unsigned style = MB_OK;
+    // Only the owner waits for the answer; other windows, chats and transfers go on. A box
+    // without an owner keeps every window waiting.
     QWidget* owner = nullptr;
-    MessageBoxModality modality = MessageBoxModality::Application;
 };
 
 // Shows a message box and waits for the answer (IDOK, IDYES or IDNO). Its text is always plain

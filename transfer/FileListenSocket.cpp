@@ -85,8 +85,7 @@ void CFileListenSocket::MakeRoom()
 
 void CFileListenSocket::SweepIdle()
 {
-    std::erase_if(
-        m_pending, [](const auto& pending) { return CIdleSweep::HasExpired(pending->m_heardAt); });
+    std::erase_if(m_pending, [](const auto& pending) { return CIdleSweep::HasExpired(pending->m_heardAt); });
     UpdateSweep();
 }
 

@@ -88,7 +88,7 @@ void CFileProgressDialog::OnFinished()
     if (!End()) {
         return;
     }
-    Tell("Finished");
+    MessageBox("Finished");
     m_pSocket.reset();
     DestroyWindow();
 }
@@ -99,7 +99,7 @@ void CFileProgressDialog::OnTerminated()
         return;
     }
     m_pSocket.reset();
-    Tell(m_strPeer + " Terminated The Process");
+    MessageBox(m_strPeer + " Terminated The Process");
     DestroyWindow();
 }
 
@@ -110,7 +110,7 @@ void CFileProgressDialog::OnTransferFailed(const CString& message)
     }
     // The peer learns of the end from the close before the user reads why.
     m_pSocket.reset();
-    Tell(message);
+    MessageBox(message);
     DestroyWindow();
 }
 
@@ -119,7 +119,7 @@ void CFileProgressDialog::OnCancel()
     if (m_bEnded) {
         return;
     }
-    if (Tell("Are you sure?", MB_YESNO | MB_ICONQUESTION, "Stop") != IDYES) {
+    if (MessageBox("Are you sure?", "Stop", MB_YESNO | MB_ICONQUESTION) != IDYES) {
         return;
     }
     // The transfer may have ended while the question was open.
@@ -141,10 +141,4 @@ bool CFileProgressDialog::End()
         RefreshProgress();
     }
     return true;
-}
-
-int CFileProgressDialog::Tell(const CString& text, unsigned style, const CString& caption)
-{
-    // Only this window waits for the answer; other transfers and windows go on.
-    return MessageBox(text, caption, style, MessageBoxModality::Owner);
 }

@@ -48,7 +48,6 @@ private:
     // Ends the transfer once; true for the first caller.
     bool End();
     void RefreshProgress();
-    int Tell(const CString& text, unsigned style = MB_OK, const CString& caption = {});
 
     std::unique_ptr<CAsyncSocket> m_pSocket;
     bool m_bEnded = false;

@@ -1,8 +1,8 @@
 #include "transfer/FileProtocol.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -48,8 +48,8 @@ CString EncodeDescription(const CString& description)
 bool IsSafeFileName(const char* data, std::size_t length)
 {
     const CString name(data, length);
-    return !name.empty() && name.size() <= NAME_MAX && name != "." && name != ".." && name.find('/') == CString::npos
-        && name.find('\0') == CString::npos;
+    return !name.empty() && name.size() <= NAME_MAX && name != "." && name != ".."
+        && name.find('/') == CString::npos && name.find('\0') == CString::npos;
 }
 
 bool IsValidFileCount(std::uint32_t count)
