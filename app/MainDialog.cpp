@@ -47,8 +47,7 @@ CMainDialog::CMainDialog(QWidget* parent)
 {
     m_hIcon = LoadIcon("quorvane");
     ui.setupUi(this);
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-        | Qt::WindowCloseButtonHint);
+    ApplyWindowFrame(this);
 
     connect(ui.announceButton, &QPushButton::clicked, this, [this] { OnAnnounce(); });
     connect(ui.chatButton, &QPushButton::clicked, this, [this] { OnChat(); });
@@ -75,10 +74,10 @@ bool CMainDialog::OnInitDialog()
     if (!m_presenceSocket.Start()) {
         ReportOpenFailure("UDP port 100");
     }
-    if (!m_chatListenSocket.CreateListener() || !m_chatListenSocket.Listen(5)) {
+    if (!m_chatListenSocket.CreateListener() || !m_chatListenSocket.Listen(CHAT_LISTEN_BACKLOG)) {
         ReportOpenFailure("TCP port 101");
     }
-    if (!m_fileListenSocket.CreateListener() || !m_fileListenSocket.Listen(5)) {
+    if (!m_fileListenSocket.CreateListener() || !m_fileListenSocket.Listen(filewire::LISTEN_BACKLOG)) {
         ReportOpenFailure("TCP port 102");
     }
     ui.peerList->setFocus();

@@ -1,7 +1,6 @@
 #include "chat/ChatDialog.h"
 
 #include "chat/ChatProtocol.h"
-#include "chat/WindowFrame.h"
 #include "framework/Icons.h"
 #include "framework/QtText.h"
 
@@ -12,7 +11,7 @@
 CChatDialog::CChatDialog()
 {
     ui.setupUi(this);
-    ApplyChatWindowFrame(this);
+    ApplyWindowFrame(this);
     ui.transcriptEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     connect(ui.sendButton, &QPushButton::clicked, this, [this] { OnSendLine(); });
     connect(ui.closeButton, &QPushButton::clicked, this, [this] { OnCloseChat(); });

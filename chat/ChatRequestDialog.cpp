@@ -2,7 +2,6 @@
 
 #include "chat/ChatDialog.h"
 #include "chat/DeclineDialog.h"
-#include "chat/WindowFrame.h"
 #include "framework/Icons.h"
 
 #include <QIcon>
@@ -11,7 +10,7 @@ CChatRequestDialog::CChatRequestDialog(std::unique_ptr<CChatListenSocket> connec
     : m_pSocket(std::move(connection))
 {
     ui.setupUi(this);
-    ApplyChatWindowFrame(this);
+    ApplyWindowFrame(this);
     connect(ui.acceptButton, &QPushButton::clicked, this, [this] { OnAcceptRequest(); });
     connect(ui.declineButton, &QPushButton::clicked, this, [this] { OnDeclineRequest(); });
 }

@@ -1,6 +1,5 @@
 #include "chat/DeclineDialog.h"
 
-#include "chat/WindowFrame.h"
 #include "framework/TextLimit.h"
 #include "ui_DeclineDialog.h"
 
@@ -46,7 +45,7 @@ CDeclineDialog::CDeclineDialog()
     : ui(std::make_unique<Ui::DeclineDialog>())
 {
     ui->setupUi(this);
-    ApplyChatWindowFrame(this);
+    ApplyWindowFrame(this);
     LimitTextBytes(ui->reasonEdit, MAX_REASON_BYTES);
     ui->reasonEdit->installEventFilter(new CReasonKeys(ui->reasonEdit, ui->sendButton));
     ui->reasonEdit->setFocus();

@@ -1,13 +1,12 @@
 #include "chat/DeclinedDialog.h"
 
-#include "chat/WindowFrame.h"
 #include "ui_DeclinedDialog.h"
 
 CDeclinedDialog::CDeclinedDialog()
     : ui(std::make_unique<Ui::DeclinedDialog>())
 {
     ui->setupUi(this);
-    ApplyChatWindowFrame(this);
+    ApplyWindowFrame(this);
     connect(ui->okButton, &QPushButton::clicked, this, [this] { OnOK(); });
 }
 

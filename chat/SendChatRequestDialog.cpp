@@ -2,7 +2,6 @@
 
 #include "chat/ChatDialog.h"
 #include "chat/DeclinedDialog.h"
-#include "chat/WindowFrame.h"
 #include "framework/Icons.h"
 #include "framework/MainWindowLink.h"
 #include "framework/TextLimit.h"
@@ -12,7 +11,7 @@
 CSendChatRequestDialog::CSendChatRequestDialog()
 {
     ui.setupUi(this);
-    ApplyChatWindowFrame(this);
+    ApplyWindowFrame(this);
     // Enter starts a new line in the subject.
     LimitTextBytes(ui.subjectEdit, MAX_SUBJECT_BYTES);
     connect(ui.sendButton, &QPushButton::clicked, this, [this] { OnSendRequest(); });

@@ -192,6 +192,12 @@ void CDialog::GuardLabels()
     }
 }
 
+void ApplyWindowFrame(QDialog* window)
+{
+    window->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+        | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+}
+
 void DDX_Text(bool bSave, QLabel* control, CString& value)
 {
     if (bSave) {

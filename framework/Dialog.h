@@ -82,6 +82,10 @@ private:
     int m_nResult = IDCANCEL;
 };
 
+// Every window of the program is a top-level window of its own with a minimise and a close box,
+// at its laid-out size.
+void ApplyWindowFrame(QDialog* window);
+
 // Data exchange between a control and a member, in the direction UpdateData asks for.
 void DDX_Text(bool bSave, QLabel* control, CString& value);
 void DDX_Text(bool bSave, QLineEdit* control, CString& value);

@@ -2,14 +2,13 @@
 
 #include "framework/Icons.h"
 #include "transfer/FileProtocol.h"
-#include "transfer/TransferWindows.h"
 
 #include <QIcon>
 
 CFileProgressDialog::CFileProgressDialog()
 {
     ui.setupUi(this);
-    ApplyTransferWindowFrame(this);
+    ApplyWindowFrame(this);
     connect(ui.cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
     m_refresh.setSingleShot(true);
     m_refresh.setInterval(REFRESH_MS);

@@ -12,6 +12,7 @@
 namespace filewire {
 
 constexpr unsigned PORT = 102;
+constexpr int LISTEN_BACKLOG = 5;
 // Every read on either end, and the largest chunk of data.
 constexpr int READ_SIZE = 2000;
 constexpr int CHUNK_SIZE = 2000;

@@ -4,7 +4,6 @@
 #include "framework/FileDialog.h"
 #include "framework/Icons.h"
 #include "transfer/FileProgressDialog.h"
-#include "transfer/TransferWindows.h"
 
 #include <QIcon>
 
@@ -12,7 +11,7 @@ CFileRequestDialog::CFileRequestDialog(std::unique_ptr<CFileListenSocket> connec
     : m_pSocket(std::move(connection))
 {
     ui.setupUi(this);
-    ApplyTransferWindowFrame(this);
+    ApplyWindowFrame(this);
     connect(ui.saveAsButton, &QPushButton::clicked, this, [this] { OnSaveAs(); });
     connect(ui.declineButton, &QPushButton::clicked, this, [this] { OnDeclineRequest(); });
 }

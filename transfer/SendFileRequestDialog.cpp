@@ -6,14 +6,13 @@
 #include "framework/MainWindowLink.h"
 #include "framework/TextLimit.h"
 #include "transfer/FileProgressDialog.h"
-#include "transfer/TransferWindows.h"
 
 #include <QIcon>
 
 CSendFileRequestDialog::CSendFileRequestDialog()
 {
     ui.setupUi(this);
-    ApplyTransferWindowFrame(this);
+    ApplyWindowFrame(this);
     LimitTextBytes(ui.descriptionEdit, MAX_DESCRIPTION_BYTES);
     connect(ui.sendButton, &QPushButton::clicked, this, [this] { OnSendRequest(); });
     connect(ui.selectButton, &QPushButton::clicked, this, [this] { OnSelectFile(); });

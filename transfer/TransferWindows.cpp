@@ -29,9 +29,3 @@ void RegisterFileWindows()
     static CFileWindows windows;
     SetFileWindowFactory(&windows);
 }
-
-void ApplyTransferWindowFrame(QDialog* window)
-{
-    window->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-        | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-}
