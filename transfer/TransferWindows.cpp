@@ -3,8 +3,6 @@
 #include "transfer/FileRequestDialog.h"
 #include "transfer/FileWindows.h"
 
-#include <QDialog>
-
 namespace {
 class CFileWindows : public IFileWindowFactory
 {
