@@ -3,6 +3,7 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
+#include <vector>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -88,6 +89,8 @@ public:
     Watcher& operator=(const Watcher&) = delete;
 
     State GetState() const { return m_state; }
+    // Expires with the watcher, that is on Close or destruction of the owner.
+    std::weak_ptr<char> GetLiveness() const { return m_pAlive; }
     long GetEvents() const { return m_events; }
     void SetEvents(long events);
     void SetState(State state);
@@ -564,6 +567,25 @@ bool CAsyncSocket::GetPeerName(CString& address, unsigned& port) const
     address = DottedAddress(peer);
     port = ntohs(peer.sin_port);
     return true;
+}
+
+bool CAsyncSocket::ReceiveRemaining(int readSize, const std::function<void(const char*, size_t)>& handle)
+{
+    if (!m_pWatcher) {
+        return false;
+    }
+    const std::weak_ptr<char> alive = m_pWatcher->GetLiveness();
+    std::vector<char> buffer(static_cast<size_t>(readSize));
+    for (;;) {
+        const int received = Receive(buffer.data(), readSize);
+        if (received <= 0) {
+            return true;
+        }
+        handle(buffer.data(), static_cast<size_t>(received));
+        if (alive.expired()) {
+            return false;
+        }
+    }
 }
 
 void CAsyncSocket::OnReceive(int) { }

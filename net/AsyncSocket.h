@@ -3,6 +3,7 @@
 #include "framework/CString.h"
 #include "net/SocketError.h"
 
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -72,6 +73,10 @@ protected:
 
     // True when the calling thread is the one that notifications are delivered on.
     bool IsOwnerThread() const;
+    // At a close: hands every read still waiting (at most readSize bytes each) to handle, in
+    // order, so that data sent before the close counts. False once handle has closed or
+    // destroyed this object; then nothing of it may be touched any more.
+    bool ReceiveRemaining(int readSize, const std::function<void(const char*, size_t)>& handle);
 
 private:
     class Watcher;

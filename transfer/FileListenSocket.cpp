@@ -110,17 +110,9 @@ void CFileListenSocket::OnReceive(int)
 void CFileListenSocket::OnClose(int)
 {
     // Whatever is still waiting belongs to the batch and is stored before the close is judged.
-    const std::weak_ptr<char> alive = m_pAlive;
-    for (;;) {
-        char buffer[filewire::READ_SIZE] = {};
-        const int received = Receive(buffer, sizeof buffer);
-        if (received <= 0) {
-            break;
-        }
-        HandleMessage(buffer, static_cast<size_t>(received));
-        if (alive.expired()) {
-            return;
-        }
+    if (!ReceiveRemaining(
+            filewire::READ_SIZE, [this](const char* data, size_t length) { HandleMessage(data, length); })) {
+        return;
     }
 
     switch (m_nState) {

@@ -111,5 +111,4 @@ private:
     // Oldest first.
     std::vector<std::unique_ptr<CFileListenSocket>> m_pending;
     std::unique_ptr<CIdleSweep> m_pSweep;
-    std::shared_ptr<char> m_pAlive = std::make_shared<char>();
 };

@@ -97,19 +97,10 @@ void CFileSocket::OnReceive(int)
 void CFileSocket::OnClose(int)
 {
     // Replies still waiting are handled first: the last one may decide the request.
-    const std::weak_ptr<char> alive = m_pAlive;
-    for (;;) {
-        char buffer[filewire::READ_SIZE] = {};
-        const int received = Receive(buffer, sizeof buffer);
-        if (received <= 0) {
-            break;
-        }
-        HandleMessage(buffer, static_cast<size_t>(received));
-        if (alive.expired()) {
-            return;
-        }
+    if (ReceiveRemaining(
+            filewire::READ_SIZE, [this](const char* data, size_t length) { HandleMessage(data, length); })) {
+        JudgeClose();
     }
-    JudgeClose();
 }
 
 void CFileSocket::JudgeClose()
