@@ -1,6 +1,7 @@
 #include "net/AsyncSocket.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <vector>
@@ -95,6 +96,8 @@ public:
     void SetEvents(long events);
     void SetState(State state);
     void ResumeReads(bool outOfBand);
+    // Reads stay off for a while, then resume by themselves.
+    void PauseReads(int milliseconds);
     void WatchWrites(bool watch);
     // The error code of a finished connect, after which reads are watched (or nothing, on failure).
     int FinishConnect(bool notify);
@@ -170,6 +173,17 @@ void CAsyncSocket::Watcher::ResumeReads(bool outOfBand)
         m_bOutOfBandPaused = false;
     }
     Update();
+}
+
+void CAsyncSocket::Watcher::PauseReads(int milliseconds)
+{
+    m_bReadPaused = true;
+    Update();
+    QTimer::singleShot(milliseconds, [alive = GetLiveness(), this] {
+        if (!alive.expired()) {
+            ResumeReads(false);
+        }
+    });
 }
 
 void CAsyncSocket::Watcher::WatchWrites(bool watch)
@@ -429,8 +443,57 @@ bool CAsyncSocket::AsyncSelect(long events)
     return true;
 }
 
+namespace {
+
+// One descriptor held back for the moment the process runs out of them. A connection that waits
+// keeps its listener readable, so an accept that fails for want of a descriptor would come round
+// again at once; closing the spare makes room to take that connection and close it.
+class SpareDescriptor
+{
+public:
+    ~SpareDescriptor()
+    {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    void Reserve()
+    {
+        if (m_fd < 0) {
+            m_fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        }
+    }
+    // False when there was no spare or the connection could not be taken even so.
+    bool DropWaitingConnection(int listener)
+    {
+        if (m_fd < 0) {
+            return false;
+        }
+        ::close(m_fd);
+        m_fd = -1;
+        const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        const bool dropped = fd >= 0 || IsWouldBlock(errno);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        Reserve();
+        return dropped;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+thread_local SpareDescriptor t_spareDescriptor;
+
+// Without a spare, the listener rests this long before it tries again.
+constexpr int ACCEPT_RETRY_MS = 100;
+
+} // namespace
+
 bool CAsyncSocket::Listen(int backlog)
 {
+    t_spareDescriptor.Reserve();
     if (::listen(m_hSocket, backlog) < 0) {
         FailWithErrno();
         return false;
@@ -450,7 +513,12 @@ bool CAsyncSocket::Accept(CAsyncSocket& connection)
     const int fd = accept4(m_hSocket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     const int error = errno;
     if (m_pWatcher && IsOwnerThread()) {
-        m_pWatcher->ResumeReads(false);
+        if (fd < 0 && (error == EMFILE || error == ENFILE)
+            && !t_spareDescriptor.DropWaitingConnection(m_hSocket)) {
+            m_pWatcher->PauseReads(ACCEPT_RETRY_MS);
+        } else {
+            m_pWatcher->ResumeReads(false);
+        }
     }
     if (fd < 0) {
         WSASetLastError(WsaErrorFromErrno(error));

@@ -21,6 +21,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <time.h>
@@ -537,6 +538,56 @@ TEST(AsyncSocketIdleTest, IdleSocketsCostNoProcessorTime)
     const double before = ProcessorSeconds();
     Settle(600);
     EXPECT_LT(ProcessorSeconds() - before, 0.15);
+}
+
+TEST(AsyncSocketIdleTest, AcceptWithoutDescriptorsNeitherSpinsNorLosesTheListener)
+{
+    REQUIRE_LAN(2);
+    CRecordingSocket listener;
+    ASSERT_TRUE(listener.Create(40032));
+    ASSERT_TRUE(listener.Listen());
+    std::vector<std::unique_ptr<CRecordingSocket>> accepted;
+    int failures = 0;
+    listener.react = [&](CRecordingSocket&, const std::string& name) {
+        auto connection = std::make_unique<CRecordingSocket>();
+        if (name != "accept") {
+            return;
+        }
+        if (listener.Accept(*connection)) {
+            accepted.push_back(std::move(connection));
+        } else {
+            EXPECT_EQ(WSAGetLastError(), WSAEMFILE);
+            ++failures;
+        }
+    };
+    Fd waiting(lan::OpenSocketOn(2, SOCK_STREAM));
+    Fd later(lan::OpenSocketOn(2, SOCK_STREAM));
+    const sockaddr_in address = lan::SocketAddress(1, 40032);
+
+    // Every descriptor taken, under a limit just above those in use.
+    rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    Fd probe(dup(0));
+    rlimit lowered = saved;
+    lowered.rlim_cur = static_cast<rlim_t>(probe.fd) + 16;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    std::vector<std::unique_ptr<Fd>> filler;
+    for (int fd; (fd = dup(0)) >= 0;) {
+        filler.push_back(std::make_unique<Fd>(fd));
+    }
+    ASSERT_EQ(errno, EMFILE);
+    ASSERT_EQ(connect(waiting, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const double before = ProcessorSeconds();
+    Settle(1000);
+    EXPECT_LT(ProcessorSeconds() - before, 0.2);
+    EXPECT_GE(failures, 1);
+    char byte = 0;
+    EXPECT_EQ(recv(waiting, &byte, 1, MSG_DONTWAIT), 0) << "the waiting connection is closed";
+
+    filler.clear();
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    ASSERT_EQ(connect(later, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    EXPECT_TRUE(WaitFor([&] { return accepted.size() == 1; }));
 }
 
 TEST(AsyncSocketThreadTest, SendWorksFromAnotherThreadWhileNotificationsStayHome)
