@@ -13,6 +13,8 @@ CChatDialog::CChatDialog()
     ui.setupUi(this);
     ApplyWindowFrame(this);
     ui.transcriptEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The oldest lines go first; one block more for the line still being written.
+    ui.transcriptEdit->setMaximumBlockCount(TRANSCRIPT_MAX_LINES + 1);
     connect(ui.sendButton, &QPushButton::clicked, this, [this] { OnSendLine(); });
     connect(ui.closeButton, &QPushButton::clicked, this, [this] { OnCloseChat(); });
 }
@@ -99,9 +101,7 @@ void CChatDialog::EndChat()
     m_pSocket.reset();
     ui.sendButton->setEnabled(false);
     ui.closeButton->setEnabled(false);
-    UpdateData(true);
+    // Only the header changes: the transcript and the input line stay as they are.
     m_strHeader = "Chat Ended";
-    UpdateData(false);
-    QScrollBar* bar = ui.transcriptEdit->verticalScrollBar();
-    bar->setValue(bar->maximum());
+    DDX_Text(false, ui.headerLabel, m_strHeader);
 }

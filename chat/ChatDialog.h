@@ -14,6 +14,9 @@ class CChatDialog : public CDialog, public IChatWindow
     Q_OBJECT
 
 public:
+    // The transcript keeps the last lines only, so a long chat cannot fill the memory.
+    static constexpr int TRANSCRIPT_MAX_LINES = 10000;
+
     CChatDialog();
     ~CChatDialog() override;
 

@@ -5,6 +5,9 @@
 #include "tests/chat/ChatFixture.h"
 
 #include <QComboBox>
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextDocument>
 
 using namespace chattest;
 
@@ -32,6 +35,23 @@ TEST_F(ChatWindowTest, PeerLeavingIsToldBeforeTheWindowShowsChatEnded)
     RawPeer peer;
     CChatDialog* chat = StartChat(peer);
     ASSERT_NE(chat, nullptr);
+    // A long chat keeps its last 10,000 lines, and its end leaves them alone.
+    auto* transcript = chat->findChild<QPlainTextEdit*>("transcriptEdit");
+    std::string batch;
+    for (int line = 1; line <= 10005; ++line) {
+        batch += std::to_string(line) + "\r\n";
+        if (batch.size() > 1900 || line == 10005) {
+            peer.Send(batch);
+            batch.clear();
+            ASSERT_TRUE(WaitFor([&] {
+                return transcript->document()->lastBlock().previous().text().endsWith(QString::number(line));
+            }));
+        }
+    }
+    EXPECT_EQ(transcript->blockCount(), 10001);
+    EXPECT_EQ(transcript->document()->firstBlock().text(), "bob (hostB):6");
+    int changes = 0;
+    QObject::connect(transcript->document(), &QTextDocument::contentsChanged, [&] { ++changes; });
     std::string seenDuringBox;
     onBox = [&] {
         seenDuringBox = Label(chat) + (Button(chat, "sendButton")->isEnabled() ? "|enabled" : "|disabled");
@@ -45,6 +65,8 @@ TEST_F(ChatWindowTest, PeerLeavingIsToldBeforeTheWindowShowsChatEnded)
     EXPECT_FALSE(Button(chat, "sendButton")->isEnabled());
     EXPECT_FALSE(Button(chat, "closeButton")->isEnabled());
     EXPECT_FALSE(chat->HasConnection());
+    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(transcript->document()->firstBlock().text(), "bob (hostB):6");
 
     // An ended chat closes without a question.
     PressEscape(chat);
