@@ -91,6 +91,7 @@ void CMainDialog::OnDestroy()
     delete m_pTrayIcon;
     m_pTrayIcon = nullptr;
     m_peers.clear();
+    m_peerIndex.Clear();
 }
 
 void CMainDialog::DoDataExchange(bool bSaveAndValidate)
@@ -98,31 +99,52 @@ void CMainDialog::DoDataExchange(bool bSaveAndValidate)
     DDX_CBString(bSaveAndValidate, ui.peerList, m_strPeer);
 }
 
-void CMainDialog::AddPeer(const CString& name, const CString& address)
+bool CMainDialog::AddPeer(const CString& name, const CString& address)
 {
+    if (m_peers.size() >= MAX_PEERS) {
+        if (!m_bPeerListFullReported) {
+            m_bPeerListFullReported = true;
+            std::fprintf(stderr, "quorvane: the peer list is full (%zu peers); further peers are ignored\n",
+                MAX_PEERS);
+        }
+        return false;
+    }
     m_peers.push_back(std::make_unique<CPeerEntry>(name, address));
-    InsertSorted(name);
+    m_peerIndex.Add(name, address);
+    const QString text = ToQString(name);
+    // Names are bytes from the network; the entry keeps them, as the text may not convert back.
+    ui.peerList->insertItem(
+        ListBound(text, true), text, QByteArray(name.data(), static_cast<qsizetype>(name.size())));
     if (ui.peerList->count() > 0) {
         ui.announceButton->setEnabled(true);
     }
-    const int index = ui.peerList->findText(ToQString(name), Qt::MatchStartsWith);
-    if (index >= 0) {
+    // The entries that begin with the name sort together, from the first one not before it.
+    const int index = ListBound(text, false);
+    if (index < ui.peerList->count() && ui.peerList->itemText(index).startsWith(text, Qt::CaseInsensitive)) {
         ui.peerList->setCurrentIndex(index);
     }
     ApplyButtonRule();
+    return true;
 }
 
 void CMainDialog::RemovePeer(const CString& name)
 {
-    const auto found = std::find_if(
-        m_peers.begin(), m_peers.end(), [&](const auto& peer) { return peer->GetName() == name; });
-    if (found == m_peers.end()) {
+    const std::optional<std::size_t> position = m_peerIndex.FindName(name);
+    if (!position) {
         return;
     }
-    m_peers.erase(found);
+    m_peerIndex.RemoveAt(*position, name, m_peers[*position]->GetAddress());
+    m_peers.erase(m_peers.begin() + static_cast<std::ptrdiff_t>(*position));
 
-    const int index = ui.peerList->findData(QByteArray(name.data(), static_cast<qsizetype>(name.size())));
-    if (index >= 0) {
+    // The entry with these very bytes, among those equal to the name but for letter case.
+    const QString text = ToQString(name);
+    const QByteArray bytes(name.data(), static_cast<qsizetype>(name.size()));
+    const int end = ListBound(text, true);
+    int index = ListBound(text, false);
+    while (index < end && ui.peerList->itemData(index).toByteArray() != bytes) {
+        ++index;
+    }
+    if (index < end) {
         const bool wasSelected = index == ui.peerList->currentIndex();
         ui.peerList->removeItem(index);
         if (wasSelected) {
@@ -138,22 +160,14 @@ void CMainDialog::RemovePeer(const CString& name)
 
 CString CMainDialog::FindAddressByName(const CString& name) const
 {
-    for (const auto& peer : m_peers) {
-        if (peer->GetName() == name) {
-            return peer->GetAddress();
-        }
-    }
-    return {};
+    const std::optional<std::size_t> position = m_peerIndex.FindName(name);
+    return position ? m_peers[*position]->GetAddress() : CString();
 }
 
 CString CMainDialog::FindNameByAddress(const CString& address) const
 {
-    for (const auto& peer : m_peers) {
-        if (peer->GetAddress() == address) {
-            return peer->GetName();
-        }
-    }
-    return {};
+    const std::optional<std::size_t> position = m_peerIndex.FindAddress(address);
+    return position ? m_peers[*position]->GetName() : CString();
 }
 
 CString CMainDialog::GetLocalName() const
@@ -427,14 +441,18 @@ void CMainDialog::HideToTray()
     setWindowState(windowState() | Qt::WindowMinimized);
 }
 
-void CMainDialog::InsertSorted(const CString& name)
+int CMainDialog::ListBound(const QString& text, bool after) const
 {
-    const QString text = ToQString(name);
-    int index = 0;
-    while (index < ui.peerList->count()
-        && QString::compare(ui.peerList->itemText(index), text, Qt::CaseInsensitive) <= 0) {
-        ++index;
+    int low = 0;
+    int high = ui.peerList->count();
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        const int order = QString::compare(ui.peerList->itemText(middle), text, Qt::CaseInsensitive);
+        if (order < 0 || (after && order == 0)) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
     }
-    // Names are bytes from the network; the entry keeps them, as the text may not convert back.
-    ui.peerList->insertItem(index, text, QByteArray(name.data(), static_cast<qsizetype>(name.size())));
+    return low;
 }

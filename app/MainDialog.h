@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/PeerEntry.h"
+#include "app/PeerIndex.h"
 #include "app/TrayMenu.h"
 #include "chat/ChatListenSocket.h"
 #include "framework/Dialog.h"
@@ -25,10 +26,13 @@ public:
     // System menu command of the About box.
     static constexpr unsigned IDM_ABOUTBOX = 16;
 
+    // The peer list holds at most this many entries; hellos beyond are neither listed nor answered.
+    static constexpr std::size_t MAX_PEERS = 10000;
+
     explicit CMainDialog(QWidget* parent = nullptr);
     ~CMainDialog() override;
 
-    void AddPeer(const CString& name, const CString& address) override;
+    bool AddPeer(const CString& name, const CString& address) override;
     void RemovePeer(const CString& name) override;
     CString FindAddressByName(const CString& name) const override;
     CString FindNameByAddress(const CString& address) const override;
@@ -71,13 +75,17 @@ protected:
 private:
     void ApplyButtonRule();
     void SendLeaveOnce();
-    void InsertSorted(const CString& name);
+    // The first entry of the list control that does not sort before the text (after: that sorts
+    // after it), found by halving: the control keeps its entries sorted.
+    int ListBound(const QString& text, bool after) const;
     bool IsInTray() const;
     void RestoreWindow();
     void HideToTray();
 
     Ui::MainDialog ui;
     std::vector<std::unique_ptr<CPeerEntry>> m_peers;
+    // Kept in step with m_peers, for look-ups that need no scan.
+    CPeerIndex m_peerIndex;
     CPresenceSocket m_presenceSocket;
     CChatListenSocket m_chatListenSocket;
     CFileListenSocket m_fileListenSocket;
@@ -87,4 +95,5 @@ private:
     QSystemTrayIcon* m_pTrayIcon = nullptr;
     // However the program ends, the peers hear one goodbye.
     bool m_bLeaveSent = false;
+    bool m_bPeerListFullReported = false;
 };

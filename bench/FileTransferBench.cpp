@@ -116,7 +116,7 @@ bool ReadExactly(int fd, char* buffer, size_t length)
 class CLocalName : public IMainWindow
 {
 public:
-    void AddPeer(const CString&, const CString&) override { }
+    bool AddPeer(const CString&, const CString&) override { return true; }
     void RemovePeer(const CString&) override { }
     CString FindAddressByName(const CString&) const override { return {}; }
     CString FindNameByAddress(const CString&) const override { return {}; }

@@ -10,7 +10,8 @@ class IMainWindow
 public:
     virtual ~IMainWindow() = default;
 
-    virtual void AddPeer(const CString& name, const CString& address) = 0;
+    // False when the peer was not listed (the list is full): the hello goes unanswered.
+    virtual bool AddPeer(const CString& name, const CString& address) = 0;
     virtual void RemovePeer(const CString& name) = 0;
     virtual CString FindAddressByName(const CString& name) const = 0;
     virtual CString FindNameByAddress(const CString& address) const = 0;

@@ -22,7 +22,7 @@ public:
 class NamedMainWindow : public IMainWindow
 {
 public:
-    void AddPeer(const CString&, const CString&) override { }
+    bool AddPeer(const CString&, const CString&) override { return true; }
     void RemovePeer(const CString&) override { }
     CString FindAddressByName(const CString&) const override { return {}; }
     CString FindNameByAddress(const CString&) const override { return {}; }

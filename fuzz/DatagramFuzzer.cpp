@@ -17,7 +17,11 @@ namespace {
 class RecordingMainWindow : public IMainWindow
 {
 public:
-    void AddPeer(const CString& name, const CString& address) override { peers.emplace_back(name, address); }
+    bool AddPeer(const CString& name, const CString& address) override
+    {
+        peers.emplace_back(name, address);
+        return true;
+    }
     void RemovePeer(const CString& name) override
     {
         std::erase_if(peers, [&name](const auto& peer) { return peer.first == name; });

@@ -63,8 +63,10 @@ void CPresenceSocket::HandleDatagram(std::uint32_t kind, const CString& text, co
     switch (kind) {
     case KIND_HELLO:
         if (!IsOwnAddress(source)) {
-            mainWindow->AddPeer(text, source);
-            SendDatagram(KIND_HELLO_REPLY, m_strIdentity, source.c_str());
+            // A peer that could not be listed is not answered either.
+            if (mainWindow->AddPeer(text, source)) {
+                SendDatagram(KIND_HELLO_REPLY, m_strIdentity, source.c_str());
+            }
         }
         break;
     case KIND_HELLO_REPLY:

@@ -134,6 +134,14 @@ TEST_F(MainDialogTest, LookupsAreExactAndFirstMatch)
     EXPECT_EQ(window.FindAddressByName("BOB (PC2)"), "");
     EXPECT_EQ(window.FindNameByAddress("10.0.0.9"), "bob (PC2)");
     EXPECT_EQ(window.FindNameByAddress("10.0.0.1"), "");
+    // After a leave the next in arrival order answers, also for an address it shares.
+    window.AddPeer("ann (PC1)", "10.0.0.2");
+    window.RemovePeer("bob (PC2)");
+    window.AddPeer("bob (PC2)", "10.0.0.5");
+    EXPECT_EQ(window.FindAddressByName("bob (PC2)"), "10.0.0.9");
+    EXPECT_EQ(window.FindNameByAddress("10.0.0.2"), "ann (PC1)");
+    EXPECT_EQ(Shown(), (QStringList {"ann (PC1)", "bob (PC2)", "bob (PC2)"}));
+    EXPECT_EQ(Selected(), "bob (PC2)");
 }
 
 TEST_F(MainDialogTest, UserSelectionAppliesTheButtonRule)

@@ -13,7 +13,11 @@ public:
     FakeMainWindow() { AfxSetMainWnd(this); }
     ~FakeMainWindow() override { AfxSetMainWnd(nullptr); }
 
-    void AddPeer(const CString& name, const CString& address) override { added.emplace_back(name, address); }
+    bool AddPeer(const CString& name, const CString& address) override
+    {
+        added.emplace_back(name, address);
+        return true;
+    }
     void RemovePeer(const CString& name) override { removed.push_back(name); }
     CString FindAddressByName(const CString& name) const override
     {
