@@ -637,4 +637,87 @@ TEST_F(HostilePeerTest, APeerThatStopsReadingNeverFreezesTheWindows)
     EXPECT_TRUE(victim.IsRunning());
 }
 
+TEST_F(HostilePeerTest, DistinctHellosFillTheListToItsLimitAndTheWindowsStillAnswer)
+{
+    RunningCopy victim(2);
+    RunningCopy genuine(3);
+    ASSERT_TRUE(Lists(victim, genuine.Identity()));
+    ASSERT_TRUE(Lists(genuine, victim.Identity()));
+    // Hellos from host 1, each a new identity; the replies come back to port 100 here.
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const sockaddr_in here = lan::SocketAddress(1, 100);
+    ASSERT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&here), sizeof here), 0);
+    const sockaddr_in target = lan::SocketAddress(2, 100);
+    const auto send = [&](std::uint32_t kind, int n) {
+        const std::string datagram = Number(kind) + "flood" + std::to_string(n) + " (mallory)";
+        ::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&target),
+            sizeof target);
+    };
+    int replies = 0;
+    const auto countReplies = [&] {
+        char buffer[2100];
+        sockaddr_in from {};
+        socklen_t length = sizeof from;
+        ssize_t got;
+        while ((got = ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length))
+            >= 0) {
+            replies += got >= 4 && buffer[0] == 1 && from.sin_addr.s_addr == target.sin_addr.s_addr;
+            length = sizeof from;
+        }
+    };
+
+    // In batches that the copy has answered, or has had time to refuse, before the next one.
+    const int hellos = Full() ? 20000 : 12000;
+    const int batch = 100;
+    qint64 slowest = 0;
+    QElapsedTimer clock;
+    QElapsedTimer total;
+    total.start();
+    for (int first = 0; first < hellos; first += batch) {
+        for (int n = first; n < first + batch; ++n) {
+            send(0, n);
+        }
+        const int expected = std::min(first + batch, 9999);
+        WaitFor(
+            [&] {
+                countReplies();
+                return replies >= expected;
+            },
+            first + batch <= 9999 ? 5000 : 20);
+        clock.start();
+        victim.Windows();
+        slowest = std::max(slowest, clock.elapsed());
+    }
+    Settle(500);
+    countReplies();
+    const QStringList listed = victim.ListEntries(Main(victim), "peerList");
+    Report(QStringLiteral("hello flood: %1 distinct hellos in %2 s; %3 listed, %4 answered; slowest window "
+                          "answer %5 ms")
+               .arg(hellos)
+               .arg(total.elapsed() / 1000.0, 0, 'f', 1)
+               .arg(listed.size())
+               .arg(replies)
+               .arg(slowest));
+    // The genuine peer and 9,999 of the flood; the rest neither listed nor answered.
+    EXPECT_EQ(listed.size(), 10000);
+    EXPECT_EQ(replies, 9999);
+    EXPECT_EQ(victim.ErrorOutput().count("peer list is full"), 1);
+    EXPECT_LT(slowest, 1000);
+
+    // Leaves still remove, and the genuine peer is still served.
+    send(3, 0);
+    EXPECT_TRUE(WaitFor([&] { return victim.ListEntries(Main(victim), "peerList").size() == 9999; }));
+    ::close(fd);
+    SelectPeer(genuine, victim.Identity());
+    genuine.Click(Main(genuine), "Message");
+    const auto sendWindow = genuine.WaitForWindow("Send Message");
+    ASSERT_TRUE(sendWindow);
+    genuine.Set(*sendWindow, "messageEdit", "still there?");
+    genuine.Click(*sendWindow, "Send");
+    const auto received = victim.WaitForWindow("Receive Message");
+    ASSERT_TRUE(received);
+    EXPECT_EQ(victim.Text(*received, "headerLabel"), "Received Message From " + genuine.Identity());
+    EXPECT_EQ(victim.Text(*received, "messageEdit"), "still there?");
+}
+
 } // namespace
