@@ -34,8 +34,8 @@ TEST_F(MessageDialogTest, EveryMessageOpensItsOwnWindowAfterTheAlertSound)
         events.push_back("beep with " + std::to_string(OpenWindowsOf<CReceiveMessageDialog>().size()));
     });
     CMainDialog mainWindow;
-    mainWindow.ShowReceivedMessage("bob (PC2)", "first");
-    mainWindow.ShowReceivedMessage("", "second\r\nline");
+    mainWindow.ShowReceivedMessage("bob (PC2)", "first", "10.77.0.2");
+    mainWindow.ShowReceivedMessage("", "second\r\nline", "10.77.0.3");
 
     EXPECT_EQ(events, (std::vector<std::string> {"beep with 0", "beep with 1"}));
     const auto windows = OpenWindowsOf<CReceiveMessageDialog>();
