@@ -49,6 +49,24 @@ TEST_F(MessageDialogTest, EveryMessageOpensItsOwnWindowAfterTheAlertSound)
     EXPECT_EQ(shown,
         (std::set<std::string> {
             "Received Message From |second\nline", "Received Message From bob (PC2)|first"}));
+
+    // One host keeps at most ten open; beyond them its messages go without a sound, and a closed
+    // window gives its place back.
+    events.clear();
+    for (int i = 0; i < 12; ++i) {
+        mainWindow.ShowReceivedMessage("", "again", "10.77.0.9");
+    }
+    EXPECT_EQ(events.size(), 10u);
+    EXPECT_EQ(OpenWindowsOf<CReceiveMessageDialog>().size(), 12u);
+    for (auto* window : OpenWindowsOf<CReceiveMessageDialog>()) {
+        if (window->m_strMessage == "again") {
+            Button(window, "closeButton")->click();
+            break;
+        }
+    }
+    mainWindow.ShowReceivedMessage("", "again", "10.77.0.9");
+    EXPECT_EQ(events.size(), 11u);
+    EXPECT_EQ(OpenWindowsOf<CReceiveMessageDialog>().size(), 12u);
 }
 
 TEST_F(MessageDialogTest, ReplyClosesTheReceivedMessageAndOpensAReplyToItsSender)
