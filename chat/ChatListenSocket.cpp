@@ -6,7 +6,7 @@
 #include "chat/DeclineWindow.h"
 #include "framework/Alert.h"
 
-#include <algorithm>
+#include <utility>
 
 CChatListenSocket::CChatListenSocket() = default;
 

@@ -9,7 +9,6 @@
 #include <QPointer>
 
 #include <map>
-#include <memory>
 #include <utility>
 
 namespace {
