@@ -76,6 +76,7 @@ void CWindowQuota::Release(const CString& source)
 
 CWindowQuota& NetworkWindows()
 {
-    static CWindowQuota quota;
-    return quota;
+    // Never destroyed: slots held by other statics (the open notices) may go after it at exit.
+    static auto* quota = new CWindowQuota;
+    return *quota;
 }
