@@ -8,6 +8,7 @@
 #include "framework/QtText.h"
 #include "net/ReceiveMessageDialog.h"
 #include "net/SendMessageDialog.h"
+#include "net/WindowQuota.h"
 #include "transfer/SendFileRequestDialog.h"
 #include "transfer/TransferWindows.h"
 
@@ -161,10 +162,16 @@ CString CMainDialog::GetLocalName() const
     return m_presenceSocket.GetIdentity();
 }
 
-void CMainDialog::ShowReceivedMessage(const CString& sender, const CString& text)
+void CMainDialog::ShowReceivedMessage(const CString& sender, const CString& text, const CString& source)
 {
+    // Beyond its share of windows a host's message is dropped, without a sound.
+    CWindowQuota::CSlot slot = NetworkWindows().TryAcquire(source);
+    if (!slot) {
+        return;
+    }
     MessageBeep();
     auto* window = new CReceiveMessageDialog;
+    window->HoldWindowSlot(std::move(slot));
     window->m_strPeer = sender;
     window->m_strHeader = "Received Message From " + sender;
     window->m_strMessage = text;

@@ -33,7 +33,7 @@ public:
     CString FindAddressByName(const CString& name) const override;
     CString FindNameByAddress(const CString& address) const override;
     CString GetLocalName() const override;
-    void ShowReceivedMessage(const CString& sender, const CString& text) override;
+    void ShowReceivedMessage(const CString& sender, const CString& text, const CString& source) override;
     void SendMessageTo(const CString& name, const CString& text) override;
 
     // The desktop session is ending: say goodbye to the peers.
