@@ -509,11 +509,13 @@ TEST_F(HostilePeerTest, MessageFloodFromManyAddressesOpensABoundedNumberOfWindow
     bool messageSent = false;
     QElapsedTimer clock;
     clock.start();
-    while (!done || clock.elapsed() < 2000) {
+    while ((!done || !messageSent || clock.elapsed() < 2000) && !clock.hasExpired(30000)) {
         const NetworkWindowCount count = CountNetworkWindows(victim);
         slowest = std::max(slowest, count.answerMs);
         most = std::max(most, count.messages);
-        if (!messageSent && clock.elapsed() > 500) {
+        // Once the flood holds its windows: a datagram sent while the copy's receive buffer is
+        // still full would be lost by the kernel, whatever the copy does.
+        if (!messageSent && done && count.messages >= 15 * 10) {
             SelectPeer(genuine, victim.Identity());
             genuine.Click(Main(genuine), "Message");
             const auto sendWindow = genuine.WaitForWindow("Send Message");
@@ -525,6 +527,7 @@ TEST_F(HostilePeerTest, MessageFloodFromManyAddressesOpensABoundedNumberOfWindow
         Settle(50);
     }
     flood.join();
+    ASSERT_TRUE(messageSent) << "the flood's windows never all opened";
     const NetworkWindowCount after = CountNetworkWindows(victim);
     Report(QStringLiteral("message flood: %1 messages from each of %2 addresses in %3 ms; at most %4 Receive "
                           "Message windows, %5 at the end; slowest window list %6 ms")
