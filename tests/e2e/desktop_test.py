@@ -4,6 +4,7 @@
   desktop_test.py sni      under Xvfb with a private session bus on which a stand-in panel
                            (tests/support/sni_watcher.py) draws StatusNotifierItems
   desktop_test.py wayland  as a native client of a headless Wayland compositor, without a tray
+  desktop_test.py sni-wayland  the same panel, with the program on the Wayland compositor
 
 Run on host 1 of a virtual LAN of two hosts (tests/lan-run --hosts 2), with QUORVANE_BINARY set;
 host 2 runs a second copy offscreen, so that there is a peer. Exits non-zero on the first failure."""
@@ -151,13 +152,33 @@ def labels(menu):
     return [label for label, _, _, _ in menu[3]]
 
 
-def test_sni(workdir):
+def start_weston(workdir):
+    """A headless compositor with a runtime directory of its own; the process and the environment
+    of its clients."""
+    runtime = os.path.join(workdir, "runtime")
+    os.mkdir(runtime, 0o700)
+    os.chmod(runtime, 0o700)
+    weston = subprocess.Popen(["weston", "--backend=headless-backend.so", "--use-pixman", "--socket=wayland-q",
+                               "--idle-time=0"], env=dict(os.environ, XDG_RUNTIME_DIR=runtime),
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wait("the compositor", lambda: os.path.exists(os.path.join(runtime, "wayland-q")))
+    # The headless compositor has no seat, and Qt 6.4's Wayland input context then crashes when a
+    # text box draws its cursor; desktops always have a seat, so the test takes the plain one.
+    return weston, {"QT_QPA_PLATFORM": "wayland", "WAYLAND_DISPLAY": "wayland-q", "XDG_RUNTIME_DIR": runtime,
+                    "QT_IM_MODULE": "compose"}
+
+
+def test_sni(workdir, wayland=False):
     import dbus
 
-    xvfb, display = start_xvfb()
+    if wayland:
+        server, environment = start_weston(workdir)
+    else:
+        server, display = start_xvfb()
+        environment = {"QT_QPA_PLATFORM": "xcb", "DISPLAY": display}
     daemon, address = start_bus(workdir)
-    processes = [xvfb, daemon]
-    environment = {"DBUS_SESSION_BUS_ADDRESS": address}
+    processes = [server, daemon]
+    environment["DBUS_SESSION_BUS_ADDRESS"] = address
     try:
         watcher = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, "..", "support", "sni_watcher.py")],
                                    env=dict(os.environ, **environment), stdout=subprocess.PIPE, text=True)
@@ -165,7 +186,7 @@ def test_sni(workdir):
         check(watcher.stdout.readline().strip() == "ready", "the watcher owns its name")
         bus = dbus.bus.BusConnection(address)
 
-        copy = Copy(workdir, 1, dict(environment, QT_QPA_PLATFORM="xcb", DISPLAY=display))
+        copy = Copy(workdir, 1, environment)
         processes.append(copy.process)
         items = wait("the item's registration", lambda: bus.call_blocking(
             "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", "org.freedesktop.DBus.Properties", "Get",
@@ -199,6 +220,13 @@ def test_sni(workdir):
         check(peer.terminate(), "the peer ends cleanly")
         wait("the peer gone from the menu", lambda: labels(layout(bus, item)[3][3]) == ["None"])
         check(True, "the menu loses the peer that left")
+
+        # Hiding hides, also where nothing is ever minimised; the menu follows.
+        bus.call_blocking(item.split("/")[0], "/MenuBar", MENU, "Event", "isvu",
+                          (layout(bus, item)[3][0][1], "clicked", dbus.Int32(0, variant_level=1), 0))
+        wait("the main window hidden", lambda: copy.window("Quorvane") is None)
+        wait("Open Quorvane", lambda: labels(layout(bus, item))[0] == "Open Quorvane")
+        check(True, "Hide Quorvane hides the window, and the menu then offers Open Quorvane")
         check(copy.terminate(), "the program ends cleanly on SIGTERM")
     finally:
         report(processes)
@@ -206,19 +234,10 @@ def test_sni(workdir):
 
 
 def test_wayland(workdir):
-    runtime = os.path.join(workdir, "runtime")
-    os.mkdir(runtime, 0o700)
-    os.chmod(runtime, 0o700)
-    weston = subprocess.Popen(["weston", "--backend=headless-backend.so", "--use-pixman", "--socket=wayland-q",
-                               "--idle-time=0"], env=dict(os.environ, XDG_RUNTIME_DIR=runtime),
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    weston, environment = start_weston(workdir)
     processes = [weston]
     try:
-        wait("the compositor", lambda: os.path.exists(os.path.join(runtime, "wayland-q")))
-        # The headless compositor has no seat, and Qt 6.4's Wayland input context then crashes when
-        # a text box draws its cursor; desktops always have a seat, so the test takes the plain one.
-        copy = Copy(workdir, 1, {"QT_QPA_PLATFORM": "wayland", "WAYLAND_DISPLAY": "wayland-q",
-                                 "XDG_RUNTIME_DIR": runtime, "QT_IM_MODULE": "compose"})
+        copy = Copy(workdir, 1, environment)
         processes.append(copy.process)
         main = copy.wait_window("Quorvane")
         time.sleep(1)
@@ -271,7 +290,7 @@ def stop(processes):
 
 def main():
     mode = sys.argv[1] if len(sys.argv) > 1 else ""
-    tests = {"sni": test_sni, "wayland": test_wayland}
+    tests = {"sni": test_sni, "wayland": test_wayland, "sni-wayland": lambda workdir: test_sni(workdir, True)}
     if mode not in tests:
         print(__doc__, file=sys.stderr)
         return 2
