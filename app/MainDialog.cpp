@@ -265,6 +265,12 @@ QString MenuText(const TrayMenuItem& item)
     return ToQString(item.text).replace('&', "&&");
 }
 
+// The panel reads a D-Bus menu's underscore as the mark of a mnemonic, as Qt's & is read here.
+QString PanelMenuText(const TrayMenuItem& item)
+{
+    return MenuText(item).replace('_', "__");
+}
+
 TrayMenuItem::Type TypeOf(const QAction* action)
 {
     if (action->isSeparator()) {
@@ -349,7 +355,7 @@ void CMainDialog::UpdateTrayMenu()
             if (item.type == TrayMenuItem::Type::Separator) {
                 continue;
             }
-            action->setText(MenuText(item));
+            action->setText(PanelMenuText(item));
             action->setEnabled(item.enabled);
             action->setData(item.id);
             if (item.type == TrayMenuItem::Type::Submenu) {
