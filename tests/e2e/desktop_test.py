@@ -230,6 +230,13 @@ def test_sni(workdir, wayland=False):
         wait("the main window hidden", lambda: copy.window("Quorvane") is None)
         wait("Open Quorvane", lambda: labels(layout(bus, item))[0] == "Open Quorvane")
         check(True, "Hide Quorvane hides the window, and the menu then offers Open Quorvane")
+
+        # The question comes after the panel's call has returned, owned by the hidden window.
+        bus.call_blocking(item.split("/")[0], "/MenuBar", MENU, "Event", "isvu",
+                          (layout(bus, item)[3][7][1], "clicked", dbus.Int32(0, variant_level=1), 0), timeout=5)
+        copy.request(f"click {copy.wait_window('Close')} No")
+        wait("the question to close", lambda: copy.window("Close") is None)
+        check(copy.window("Quorvane") is None, "Close asks, and No leaves the window hidden")
         check(copy.terminate(), "the program ends cleanly on SIGTERM")
     finally:
         report(processes)
