@@ -368,7 +368,8 @@ void CMainDialog::UpdateTrayMenu()
 
 void CMainDialog::PostMenuCommand(unsigned id)
 {
-    // Chosen inside the panel's D-Bus call: the command (a box, a window) runs after it returns.
+    // Chosen inside the panel's D-Bus call (Qt 6.4 already queues it, but says so nowhere): the
+    // command (a box, a window) runs after the call has returned.
     QMetaObject::invokeMethod(
         this, [this, id] { OnMenuCommand(id); }, Qt::QueuedConnection);
 }
