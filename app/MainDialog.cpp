@@ -1,12 +1,12 @@
 #include "app/MainDialog.h"
 
 #include "app/AboutDialog.h"
-#include "app/StatusNotifierHost.h"
 #include "chat/ChatWindows.h"
 #include "chat/SendChatRequestDialog.h"
 #include "framework/Alert.h"
 #include "framework/Icons.h"
 #include "framework/QtText.h"
+#include "framework/StatusNotifierHost.h"
 #include "net/ReceiveMessageDialog.h"
 #include "net/SendMessageDialog.h"
 #include "transfer/SendFileRequestDialog.h"

@@ -1,4 +1,4 @@
-#include "app/StatusNotifierHost.h"
+#include "framework/StatusNotifierHost.h"
 
 #include <QDBusConnection>
 #include <QDBusInterface>
