@@ -1,5 +1,6 @@
 #include "app/AboutDialog.h"
 
+#include "app/Version.h"
 #include "framework/Icons.h"
 
 #include <QIcon>
@@ -8,6 +9,7 @@ CAboutDialog::CAboutDialog(QWidget* parent)
     : CDialog(parent)
 {
     ui.setupUi(this);
+    ui.versionLabel->setText(QStringLiteral("Quorvane Version " QUORVANE_VERSION));
     const QIcon icon = LoadIcon("quorvane");
     setWindowIcon(icon);
     ui.iconLabel->setPixmap(icon.pixmap(32, 32));

@@ -6,14 +6,17 @@
 #include "framework/Alert.h"
 #include "framework/Icons.h"
 #include "framework/QtText.h"
+#include "framework/StatusNotifierHost.h"
 #include "net/ReceiveMessageDialog.h"
 #include "net/SendMessageDialog.h"
+#include "net/WindowQuota.h"
 #include "transfer/SendFileRequestDialog.h"
 #include "transfer/TransferWindows.h"
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QTimer>
 
@@ -40,6 +43,12 @@ void ReportOpenFailure(const char* what)
     std::fprintf(
         stderr, "quorvane: cannot open %s: %s (error %d)\n", what, DescribeOpenFailure(error), error);
 }
+
+// Wayland reports no window as minimised and lets no program activate its own window.
+bool IsWayland()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
 } // namespace
 
 CMainDialog::CMainDialog(QWidget* parent)
@@ -65,11 +74,7 @@ bool CMainDialog::OnInitDialog()
     CDialog::OnInitDialog();
     setWindowIcon(m_hIcon);
 
-    m_pTrayIcon = new QSystemTrayIcon(m_hIcon, this);
-    m_pTrayIcon->setToolTip(QStringLiteral("Quorvane"));
-    connect(m_pTrayIcon, &QSystemTrayIcon::activated, this,
-        [this](QSystemTrayIcon::ActivationReason reason) { OnTrayNotify(TRAY_ICON_ID, reason); });
-    m_pTrayIcon->show();
+    AddTrayIcon();
 
     if (!m_presenceSocket.Start()) {
         ReportOpenFailure("UDP port 100");
@@ -90,6 +95,8 @@ void CMainDialog::OnDestroy()
     CDialog::OnDestroy();
     delete m_pTrayIcon;
     m_pTrayIcon = nullptr;
+    delete m_pTrayMenu;
+    m_pTrayMenu = nullptr;
     m_peers.clear();
     m_peerIndex.Clear();
 }
@@ -124,6 +131,7 @@ bool CMainDialog::AddPeer(const CString& name, const CString& address)
         ui.peerList->setCurrentIndex(index);
     }
     ApplyButtonRule();
+    ScheduleTrayMenuUpdate();
     return true;
 }
 
@@ -156,6 +164,7 @@ void CMainDialog::RemovePeer(const CString& name)
     }
     // Message, Chat and File never stay enabled without a selection.
     ApplyButtonRule();
+    ScheduleTrayMenuUpdate();
 }
 
 CString CMainDialog::FindAddressByName(const CString& name) const
@@ -175,10 +184,16 @@ CString CMainDialog::GetLocalName() const
     return m_presenceSocket.GetIdentity();
 }
 
-void CMainDialog::ShowReceivedMessage(const CString& sender, const CString& text)
+void CMainDialog::ShowReceivedMessage(const CString& sender, const CString& text, const CString& source)
 {
+    // Beyond its share of windows a host's message is dropped, without a sound.
+    CWindowQuota::CSlot slot = NetworkWindows().TryAcquire(source);
+    if (!slot) {
+        return;
+    }
     MessageBeep();
     auto* window = new CReceiveMessageDialog;
+    window->HoldWindowSlot(std::move(slot));
     window->m_strPeer = sender;
     window->m_strHeader = "Received Message From " + sender;
     window->m_strMessage = text;
@@ -213,14 +228,42 @@ void CMainDialog::OnSysCommand(unsigned id)
     }
 }
 
+CMainDialog::TrayKind CMainDialog::DetectTrayKind() const
+{
+    return IsStatusNotifierHostRegistered() ? TrayKind::StatusNotifierItem : TrayKind::XEmbed;
+}
+
+void CMainDialog::AddTrayIcon()
+{
+    m_eTrayKind = DetectTrayKind();
+    m_pTrayIcon = new QSystemTrayIcon(m_hIcon, this);
+    m_pTrayIcon->setToolTip(QStringLiteral("Quorvane"));
+    // Queued: a panel's D-Bus call returns before anything of ours runs, and a menu or a box
+    // opened from here never holds it.
+    connect(
+        m_pTrayIcon, &QSystemTrayIcon::activated, this,
+        [this](QSystemTrayIcon::ActivationReason reason) { OnTrayNotify(TRAY_ICON_ID, reason); },
+        Qt::QueuedConnection);
+    if (m_eTrayKind == TrayKind::StatusNotifierItem) {
+        // The panel draws this menu from its own copy of the layout, so it is kept current.
+        m_pTrayMenu = new QMenu(this);
+        UpdateTrayMenu();
+        m_pTrayIcon->setContextMenu(m_pTrayMenu);
+    }
+    m_pTrayIcon->show();
+}
+
 void CMainDialog::OnTrayNotify(unsigned iconId, QSystemTrayIcon::ActivationReason reason)
 {
     if (iconId != TRAY_ICON_ID) {
         return;
     }
-    if (reason == QSystemTrayIcon::DoubleClick) {
+    const bool statusNotifier = m_eTrayKind == TrayKind::StatusNotifierItem;
+    // Such panels turn a left click into an activation and cannot deliver a double-click.
+    if (reason == QSystemTrayIcon::DoubleClick || (statusNotifier && reason == QSystemTrayIcon::Trigger)) {
         RestoreWindow();
-    } else if (reason == QSystemTrayIcon::Context) {
+    } else if (reason == QSystemTrayIcon::Context && !statusNotifier) {
+        // Qt reports the press of the right button, not its release.
         ShowTrayMenu(QCursor::pos());
     }
 }
@@ -228,14 +271,35 @@ void CMainDialog::OnTrayNotify(unsigned iconId, QSystemTrayIcon::ActivationReaso
 std::vector<TrayMenuItem> CMainDialog::BuildCurrentTrayMenu() const
 {
     std::vector<CString> names;
-    names.reserve(m_peers.size());
-    for (const auto& peer : m_peers) {
-        names.push_back(peer->GetName());
+    const size_t listed = std::min<size_t>(m_peers.size(), TRAY_MAX_PEERS);
+    names.reserve(listed);
+    for (size_t position = 0; position < listed; ++position) {
+        names.push_back(m_peers[position]->GetName());
     }
     return BuildTrayMenu(IsInTray(), names);
 }
 
 namespace {
+QString MenuText(const TrayMenuItem& item)
+{
+    // Peer names come from the network: no mnemonics, no markup.
+    return ToQString(item.text).replace('&', "&&");
+}
+
+// The panel reads a D-Bus menu's underscore as the mark of a mnemonic, as Qt's & is read here.
+QString PanelMenuText(const TrayMenuItem& item)
+{
+    return MenuText(item).replace('_', "__");
+}
+
+TrayMenuItem::Type TypeOf(const QAction* action)
+{
+    if (action->isSeparator()) {
+        return TrayMenuItem::Type::Separator;
+    }
+    return action->menu() ? TrayMenuItem::Type::Submenu : TrayMenuItem::Type::Command;
+}
+
 void AddTrayItems(QMenu* menu, const std::vector<TrayMenuItem>& items)
 {
     for (const TrayMenuItem& item : items) {
@@ -247,8 +311,7 @@ void AddTrayItems(QMenu* menu, const std::vector<TrayMenuItem>& items)
             AddTrayItems(menu->addMenu(ToQString(item.text)), item.children);
             break;
         case TrayMenuItem::Type::Command: {
-            // Peer names come from the network: no mnemonics, no markup.
-            QAction* action = menu->addAction(ToQString(item.text).replace('&', "&&"));
+            QAction* action = menu->addAction(MenuText(item));
             action->setData(item.id);
             action->setEnabled(item.enabled);
             break;
@@ -257,6 +320,80 @@ void AddTrayItems(QMenu* menu, const std::vector<TrayMenuItem>& items)
     }
 }
 } // namespace
+
+void CMainDialog::ScheduleTrayMenuUpdate()
+{
+    // Once per pass of the event loop, however many peers came and went in it.
+    if (!m_pTrayMenu || m_bTrayMenuUpdatePending) {
+        return;
+    }
+    m_bTrayMenuUpdatePending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_bTrayMenuUpdatePending = false;
+            UpdateTrayMenu();
+        },
+        Qt::QueuedConnection);
+}
+
+void CMainDialog::UpdateTrayMenu()
+{
+    if (!m_pTrayMenu) {
+        return;
+    }
+    // Changed in place: the panel hears of each item that changed, and a peer that arrives
+    // costs one new item per submenu rather than a new menu.
+    const auto sync = [this](auto& self, QMenu* menu, const std::vector<TrayMenuItem>& items) -> void {
+        QList<QAction*> actions = menu->actions();
+        qsizetype kept = 0;
+        while (kept < actions.size() && static_cast<size_t>(kept) < items.size()
+            && TypeOf(actions[kept]) == items[kept].type) {
+            ++kept;
+        }
+        for (qsizetype i = kept; i < actions.size(); ++i) {
+            // A submenu takes its own item with it.
+            if (QMenu* submenu = actions[i]->menu()) {
+                delete submenu;
+            } else {
+                delete actions[i];
+            }
+        }
+        for (size_t i = 0; i < items.size(); ++i) {
+            const TrayMenuItem& item = items[i];
+            QAction* action = nullptr;
+            if (i < static_cast<size_t>(kept)) {
+                action = actions[static_cast<qsizetype>(i)];
+            } else if (item.type == TrayMenuItem::Type::Separator) {
+                action = menu->addSeparator();
+            } else if (item.type == TrayMenuItem::Type::Submenu) {
+                action = menu->addMenu(new QMenu(menu));
+            } else {
+                action = menu->addAction(QString());
+                connect(action, &QAction::triggered, this,
+                    [this, action] { PostMenuCommand(action->data().toUInt()); });
+            }
+            if (item.type == TrayMenuItem::Type::Separator) {
+                continue;
+            }
+            action->setText(PanelMenuText(item));
+            action->setEnabled(item.enabled);
+            action->setData(item.id);
+            if (item.type == TrayMenuItem::Type::Submenu) {
+                self(self, action->menu(), item.children);
+            }
+        }
+    };
+    sync(sync, m_pTrayMenu, BuildCurrentTrayMenu());
+}
+
+void CMainDialog::PostMenuCommand(unsigned id)
+{
+    // Chosen inside the panel's D-Bus call (Qt 6.4 already queues it, but says so nowhere): the
+    // command (a box, a window) runs after the call has returned.
+    QMetaObject::invokeMethod(
+        this, [this, id] { OnMenuCommand(id); }, Qt::QueuedConnection);
+}
 
 void CMainDialog::ShowTrayMenu(const QPoint& point)
 {
@@ -279,6 +416,8 @@ void CMainDialog::OnMenuCommand(unsigned id)
     case TrayCommandKind::ShowOrHide:
         if (IsInTray()) {
             RestoreWindow();
+        } else if (IsWayland()) {
+            HideToTray();
         } else {
             showMinimized();
         }
@@ -314,7 +453,13 @@ void CMainDialog::OnMenuCommand(unsigned id)
 
 bool CMainDialog::IsTrayAvailable() const
 {
-    return QSystemTrayIcon::isSystemTrayAvailable();
+    // Qt keeps the kind of icon it made first: a panel of the other kind that appears later
+    // shows nothing of ours, and the window must then stay on screen.
+    const bool statusNotifierHost = IsStatusNotifierHostRegistered();
+    if (m_eTrayKind == TrayKind::StatusNotifierItem) {
+        return statusNotifierHost;
+    }
+    return !statusNotifierHost && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void CMainDialog::paintEvent(QPaintEvent* event)
@@ -332,6 +477,9 @@ void CMainDialog::paintEvent(QPaintEvent* event)
 void CMainDialog::changeEvent(QEvent* event)
 {
     CDialog::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) {
+        ScheduleTrayMenuUpdate();
+    }
     if (event->type() == QEvent::WindowStateChange && isMinimized() && IsTrayAvailable()) {
         // Hidden once the state change is through, so the window manager sees it complete.
         QTimer::singleShot(0, this, [this] {
@@ -340,6 +488,18 @@ void CMainDialog::changeEvent(QEvent* event)
             }
         });
     }
+}
+
+void CMainDialog::showEvent(QShowEvent* event)
+{
+    CDialog::showEvent(event);
+    ScheduleTrayMenuUpdate();
+}
+
+void CMainDialog::hideEvent(QHideEvent* event)
+{
+    CDialog::hideEvent(event);
+    ScheduleTrayMenuUpdate();
 }
 
 void CMainDialog::OnAnnounce()
@@ -424,21 +584,25 @@ void CMainDialog::SendLeaveOnce()
 
 bool CMainDialog::IsInTray() const
 {
-    // A window in the tray is minimised as well as hidden.
-    return isMinimized() || !isVisible();
+    // A window in the tray is minimised as well as hidden; on Wayland it is only hidden.
+    return !isVisible() || (isMinimized() && !IsWayland());
 }
 
 void CMainDialog::RestoreWindow()
 {
     showNormal();
     raise();
-    activateWindow();
+    if (!IsWayland()) {
+        activateWindow();
+    }
 }
 
 void CMainDialog::HideToTray()
 {
     hide();
-    setWindowState(windowState() | Qt::WindowMinimized);
+    if (!IsWayland()) {
+        setWindowState(windowState() | Qt::WindowMinimized);
+    }
 }
 
 int CMainDialog::ListBound(const QString& text, bool after) const

@@ -16,6 +16,8 @@
 #include <memory>
 #include <vector>
 
+class QMenu;
+
 // The program's home: the peer list, the four commands, and the three sockets it owns for the
 // whole run.
 class CMainDialog : public CDialog, public IMainWindow
@@ -37,12 +39,22 @@ public:
     CString FindAddressByName(const CString& name) const override;
     CString FindNameByAddress(const CString& address) const override;
     CString GetLocalName() const override;
-    void ShowReceivedMessage(const CString& sender, const CString& text) override;
+    void ShowReceivedMessage(const CString& sender, const CString& text, const CString& source) override;
     void SendMessageTo(const CString& name, const CString& text) override;
 
     // The desktop session is ending: say goodbye to the peers.
     void OnEndSession(bool bEnding);
     void OnSysCommand(unsigned id);
+
+    // The kinds of icon Qt makes: a StatusNotifierItem, which the panel draws along with the
+    // menu it is handed, or an XEmbed icon, whose menu the program pops up itself.
+    enum class TrayKind {
+        XEmbed,
+        StatusNotifierItem,
+    };
+    TrayKind GetTrayKind() const { return m_eTrayKind; }
+    // The menu handed to a StatusNotifierItem panel, kept current; null on an XEmbed tray.
+    QMenu* GetTrayMenu() const { return m_pTrayMenu; }
 
     // The tray icon: its mouse events, its popup menu and the menu's commands.
     void OnTrayNotify(unsigned iconId, QSystemTrayIcon::ActivationReason reason);
@@ -66,9 +78,14 @@ protected:
 
     // Without a notification area the window must stay reachable: it is then never hidden.
     virtual bool IsTrayAvailable() const;
+    // Asked once, just before the icon is made, as Qt decides then which kind to make.
+    virtual TrayKind DetectTrayKind() const;
+    void AddTrayIcon();
 
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
@@ -81,6 +98,9 @@ private:
     bool IsInTray() const;
     void RestoreWindow();
     void HideToTray();
+    void ScheduleTrayMenuUpdate();
+    void UpdateTrayMenu();
+    void PostMenuCommand(unsigned id);
 
     Ui::MainDialog ui;
     std::vector<std::unique_ptr<CPeerEntry>> m_peers;
@@ -93,6 +113,10 @@ private:
     CString m_strPeer;
     QIcon m_hIcon;
     QSystemTrayIcon* m_pTrayIcon = nullptr;
+    TrayKind m_eTrayKind = TrayKind::XEmbed;
+    // Owned by this window; Qt exports it to the panel as a D-Bus menu.
+    QMenu* m_pTrayMenu = nullptr;
+    bool m_bTrayMenuUpdatePending = false;
     // However the program ends, the peers hear one goodbye.
     bool m_bLeaveSent = false;
     bool m_bPeerListFullReported = false;

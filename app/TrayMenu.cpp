@@ -1,5 +1,7 @@
 #include "app/TrayMenu.h"
 
+#include <algorithm>
+
 namespace {
 TrayMenuItem Command(unsigned id, const CString& text, bool enabled = true)
 {
@@ -26,7 +28,8 @@ TrayMenuItem PeerSubmenu(const CString& text, TrayCommandKind kind, const std::v
     if (peerNames.empty()) {
         submenu.children.push_back(Command(base, "None", false));
     }
-    for (unsigned position = 0; position < peerNames.size(); ++position) {
+    const size_t listed = std::min<size_t>(peerNames.size(), TRAY_MAX_PEERS);
+    for (unsigned position = 0; position < listed; ++position) {
         submenu.children.push_back(Command(base + 10 * position, peerNames[position]));
     }
     return submenu;

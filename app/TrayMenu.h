@@ -20,6 +20,12 @@ enum class TrayCommandKind : unsigned {
     Close = 5,
 };
 
+// The main window takes ids up to 10000 only, so the peer submenus list the peers whose ids it
+// takes, positions 0 to 799: an item that did nothing when chosen would be worse than none.
+constexpr unsigned TRAY_MAX_PEERS
+    = (TRAY_LAST_COMMAND - TRAY_FIRST_COMMAND - static_cast<unsigned>(TrayCommandKind::File)) / 10 + 1;
+static_assert(TRAY_MAX_PEERS == 800);
+
 struct TrayMenuItem
 {
     enum class Type {
@@ -34,7 +40,8 @@ struct TrayMenuItem
     std::vector<TrayMenuItem> children;
 };
 
-// The menu for a main window that is minimised (or not) and the peers in order of arrival.
+// The menu for a main window that is minimised (or not) and the peers in order of arrival, of
+// which the first TRAY_MAX_PEERS are listed.
 std::vector<TrayMenuItem> BuildTrayMenu(bool minimised, const std::vector<CString>& peerNames);
 
 struct TrayCommand

@@ -56,8 +56,7 @@ void CChatDialog::OnPeerLeft()
 {
     // Closed before the box: its nested loop must not deliver anything more for it.
     m_pSocket.reset();
-    MessageBox(m_strPeer + " Left The Chat");
-    EndChat();
+    MessageBoxThen(m_strPeer + " Left The Chat", [this] { EndChat(); });
 }
 
 void CChatDialog::OnSendLine()

@@ -6,20 +6,12 @@
 #include "chat/DeclineWindow.h"
 #include "framework/Alert.h"
 
-#include <algorithm>
+#include <utility>
 
 CChatListenSocket::CChatListenSocket() = default;
 
-CChatListenSocket::~CChatListenSocket()
-{
-    // A hidden request window owns its connection; both go with the listener.
-    m_pSweep.reset();
-    const auto hidden = std::move(m_hiddenWindows);
-    for (const HiddenWindow& hiddenWindow : hidden) {
-        delete hiddenWindow.window;
-    }
-    m_unclaimed.clear();
-}
+// A hidden request window owns its connection; both go with the listener's pool.
+CChatListenSocket::~CChatListenSocket() = default;
 
 bool CChatListenSocket::CreateListener(unsigned port)
 {
@@ -44,52 +36,12 @@ void CChatListenSocket::OnAccept(int)
     if (!Accept(*connection)) {
         return;
     }
+    unsigned port = 0;
+    connection->GetPeerName(connection->m_strAddress, port);
+    connection->m_pListener = this;
     // A newcomer is never turned away: a genuine request arriving during a flood of silent
     // connections still gets in.
-    while (m_unclaimed.size() + m_hiddenWindows.size() >= std::max<size_t>(GetIdleLimits().maxWaiting, 1)) {
-        MakeRoom();
-    }
-    connection->m_pListener = this;
-    m_unclaimed.push_back(std::move(connection));
-    UpdateSweep();
-}
-
-void CChatListenSocket::MakeRoom()
-{
-    if (!m_unclaimed.empty()) {
-        m_unclaimed.erase(m_unclaimed.begin());
-        return;
-    }
-    // The hidden window owns its connection; both go.
-    IChatRequestWindow* oldest = m_hiddenWindows.front().window;
-    m_hiddenWindows.erase(m_hiddenWindows.begin());
-    delete oldest;
-}
-
-void CChatListenSocket::SweepIdle()
-{
-    std::erase_if(
-        m_unclaimed, [](const auto& connection) { return CIdleSweep::HasExpired(connection->m_acceptedAt); });
-    std::vector<IChatRequestWindow*> expired;
-    std::erase_if(m_hiddenWindows, [&expired](const HiddenWindow& hidden) {
-        if (!CIdleSweep::HasExpired(hidden.acceptedAt)) {
-            return false;
-        }
-        expired.push_back(hidden.window);
-        return true;
-    });
-    for (IChatRequestWindow* window : expired) {
-        delete window;
-    }
-    UpdateSweep();
-}
-
-void CChatListenSocket::UpdateSweep()
-{
-    if (!m_pSweep) {
-        m_pSweep = std::make_unique<CIdleSweep>([this] { SweepIdle(); });
-    }
-    m_pSweep->Update(!m_unclaimed.empty() || !m_hiddenWindows.empty());
+    m_pool.Add(std::move(connection));
 }
 
 void CChatListenSocket::OnReceive(int)
@@ -122,13 +74,14 @@ void CChatListenSocket::OnClose(int)
     case AwaitIdentity:
         // No window yet and nothing to tell: let the connection go quietly.
         if (m_pListener) {
-            m_pListener->Release(this);
+            m_pListener->m_pool.Remove(this);
         }
         return;
     case Requested:
         if (m_pRequestWindow) {
             if (!m_bRequestShown && m_pListener) {
-                m_pListener->ForgetHiddenWindow(m_pRequestWindow);
+                // The window tells the user and releases itself.
+                m_pListener->m_pool.Take(m_pRequestWindow).release();
             }
             m_pRequestWindow->OnRequestCancelled();
         }
@@ -156,43 +109,32 @@ void CChatListenSocket::OnIdentity(const CString& identity)
     if (!listener) {
         return;
     }
-    std::unique_ptr<CChatListenSocket> self = listener->Release(this);
+    std::unique_ptr<CChatListenSocket> self = listener->m_pool.Take(this);
     if (!factory || !self) {
         return; // released: nobody could answer the request
     }
     m_nState = Requested;
-    // The request window owns this connection from here on.
+    // The request window owns this connection from here on; the listener holds the window until
+    // the subject shows it.
     IChatRequestWindow* window = factory->CreateChatRequestWindow(std::move(self), identity);
     m_pRequestWindow = window;
-    listener->m_hiddenWindows.push_back({window, m_acceptedAt});
+    listener->m_pool.Add(std::unique_ptr<IChatRequestWindow>(window), false, m_acceptedAt);
 }
 
 void CChatListenSocket::OnSubject(const CString& subject)
 {
     m_bRequestShown = true;
-    if (m_pListener) {
-        m_pListener->ForgetHiddenWindow(m_pRequestWindow);
-        m_pListener = nullptr;
+    if (CChatListenSocket* listener = std::exchange(m_pListener, nullptr)) {
+        auto claimed = listener->m_pool.Claim(m_pRequestWindow, m_strAddress);
+        if (!claimed.entry) {
+            // Too many windows from there: the window and this connection are gone.
+            return;
+        }
+        claimed.entry.release();
+        m_windowSlot = std::move(claimed.slot);
     }
     MessageBeep();
     if (m_pRequestWindow) {
         m_pRequestWindow->ShowRequest(subject);
     }
-}
-
-std::unique_ptr<CChatListenSocket> CChatListenSocket::Release(CChatListenSocket* connection)
-{
-    const auto found = std::find_if(m_unclaimed.begin(), m_unclaimed.end(),
-        [connection](const auto& unclaimed) { return unclaimed.get() == connection; });
-    if (found == m_unclaimed.end()) {
-        return nullptr;
-    }
-    std::unique_ptr<CChatListenSocket> released = std::move(*found);
-    m_unclaimed.erase(found);
-    return released;
-}
-
-void CChatListenSocket::ForgetHiddenWindow(IChatRequestWindow* window)
-{
-    std::erase_if(m_hiddenWindows, [window](const HiddenWindow& hidden) { return hidden.window == window; });
 }

@@ -2,11 +2,12 @@
 
 #include "chat/ChatProtocol.h"
 #include "net/AsyncSocket.h"
-#include "net/IdleSweep.h"
+#include "net/WaitingPool.h"
+#include "net/WindowQuota.h"
 
 #include <chrono>
 #include <memory>
-#include <vector>
+#include <utility>
 
 class IChatRequestWindow;
 class IChatWindow;
@@ -17,10 +18,9 @@ class IDeclineWindow;
 // accepted, the chat.
 //
 // An accepted connection belongs to the listener until its first message: then it passes to
-// its "Received Chat Request" window, which the listener still keeps track of while it is
-// hidden, so that nothing is left behind when the listener goes. Connections that have shown
-// no window within the idle time-out are closed, and beyond the limit of waiting ones the
-// oldest silent connection makes room for a newcomer (see IdleLimits).
+// its "Received Chat Request" window, which the listener still holds while it is hidden, so that
+// nothing is left behind when the listener goes. Both wait in the listener's pool (limit, idle
+// time-out, and the window quota once the subject has come: see CWaitingPool).
 class CChatListenSocket : public CAsyncSocket
 {
 public:
@@ -46,8 +46,13 @@ public:
     int GetState() const { return m_nState; }
 
     // On the listening instance: connections with no window yet, and hidden request windows.
-    size_t GetUnclaimedCount() const { return m_unclaimed.size(); }
-    size_t GetHiddenWindowCount() const { return m_hiddenWindows.size(); }
+    size_t GetUnclaimedCount() const { return m_pool.GetSilentCount(); }
+    size_t GetHiddenWindowCount() const { return m_pool.GetCount() - m_pool.GetSilentCount(); }
+
+    // The requester's address, as the connection was accepted from it.
+    const CString& GetPeerAddress() const { return m_strAddress; }
+    // The window slot of a request that may be shown; the request window holds it from then on.
+    CWindowQuota::CSlot TakeWindowSlot() { return std::move(m_windowSlot); }
 
 protected:
     void OnReceive(int errorCode) override;
@@ -57,18 +62,6 @@ protected:
 private:
     void OnIdentity(const CString& identity);
     void OnSubject(const CString& subject);
-    std::unique_ptr<CChatListenSocket> Release(CChatListenSocket* connection);
-    void ForgetHiddenWindow(IChatRequestWindow* window);
-    // Listener only: drops the oldest waiting connection, a silent one first.
-    void MakeRoom();
-    void SweepIdle();
-    void UpdateSweep();
-
-    struct HiddenWindow
-    {
-        IChatRequestWindow* window;
-        std::chrono::steady_clock::time_point acceptedAt;
-    };
 
     IChatRequestWindow* m_pRequestWindow = nullptr;
     IDeclineWindow* m_pDeclineWindow = nullptr;
@@ -78,9 +71,9 @@ private:
     CChatListenSocket* m_pListener = nullptr;
     bool m_bRequestShown = false;
     std::chrono::steady_clock::time_point m_acceptedAt = std::chrono::steady_clock::now();
+    CString m_strAddress;
+    CWindowQuota::CSlot m_windowSlot;
 
-    // Oldest first.
-    std::vector<std::unique_ptr<CChatListenSocket>> m_unclaimed;
-    std::vector<HiddenWindow> m_hiddenWindows;
-    std::unique_ptr<CIdleSweep> m_pSweep;
+    // Listener only: accepted connections, then their hidden request windows.
+    CWaitingPool m_pool;
 };

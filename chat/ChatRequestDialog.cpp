@@ -34,19 +34,23 @@ bool CChatRequestDialog::OnInitDialog()
 void CChatRequestDialog::ShowRequest(const CString& subject)
 {
     m_strSubject = subject;
+    if (m_pSocket) {
+        HoldWindowSlot(m_pSocket->TakeWindowSlot());
+    }
     Create();
 }
 
 void CChatRequestDialog::OnRequestCancelled()
 {
+    const CString source = m_pSocket ? m_pSocket->GetPeerAddress() : CString();
     m_pSocket.reset();
     const CString text = "Request Cancelled By " + m_strPeer;
     if (IsModeless()) {
-        MessageBox(text);
-        DestroyWindow();
+        MessageBoxThen(text, [this] { DestroyWindow(); });
     } else {
-        // The subject never came, so the window was never shown: only the message is seen.
-        AfxMessageBox(text);
+        // The subject never came, so the window was never shown: only the message is seen, and
+        // a host can make that happen over and over on its own.
+        ShowNetworkNotice(text, source);
         deleteLater();
     }
 }

@@ -62,8 +62,7 @@ void CDeclineDialog::SetConnection(std::unique_ptr<CAsyncSocket> connection)
 void CDeclineDialog::OnRequestCancelled()
 {
     m_pSocket.reset();
-    MessageBox("Request Cancelled By " + m_strPeer);
-    DestroyWindow();
+    MessageBoxThen("Request Cancelled By " + m_strPeer, [this] { DestroyWindow(); });
 }
 
 void CDeclineDialog::DoDataExchange(bool bSaveAndValidate)

@@ -73,8 +73,7 @@ void CSendChatRequestDialog::OnDeclineReason(const CString& reason)
 void CSendChatRequestDialog::OnDeclinedWithoutReason()
 {
     m_pSocket.reset();
-    MessageBox("Request Declined Without Reason");
-    DestroyWindow();
+    MessageBoxThen("Request Declined Without Reason", [this] { DestroyWindow(); });
 }
 
 void CSendChatRequestDialog::OnCancel()

@@ -78,6 +78,7 @@ void CDialog::DestroyWindow()
     }
     m_bDestroyed = true;
     hide();
+    m_windowSlot.Release();
     OnDestroy();
     if (m_bModeless) {
         OpenWindows().erase(this);
@@ -132,6 +133,18 @@ int CDialog::MessageBox(const CString& text, const CString& caption, unsigned st
     request.owner = this;
     const NestedRun run(this);
     return ShowMessageBox(std::move(request));
+}
+
+void CDialog::MessageBoxThen(const CString& text, std::function<void()> then)
+{
+    MessageBoxRequest request;
+    request.text = text;
+    request.owner = this;
+    ShowMessageBoxAsync(std::move(request), [then = std::move(then)](int) {
+        if (then) {
+            then();
+        }
+    });
 }
 
 void CDialog::DestroyAllWindows()

@@ -2,8 +2,12 @@
 
 #include "framework/CString.h"
 #include "framework/MessageBox.h"
+#include "net/WindowQuota.h"
 
 #include <QDialog>
+
+#include <functional>
+#include <utility>
 
 class QComboBox;
 class QEventLoop;
@@ -37,8 +41,14 @@ public:
     // Moves the controls' contents into the members (true) or the members into the controls.
     bool UpdateData(bool bSaveAndValidate = true);
 
-    // A message box owned by this window.
+    // A message box owned by this window, waiting for the answer: for questions.
     int MessageBox(const CString& text, const CString& caption = {}, unsigned style = MB_OK);
+    // An OK box owned by this window, shown without waiting; then runs once the user has
+    // dismissed it (never if the window is destroyed first).
+    void MessageBoxThen(const CString& text, std::function<void()> then = {});
+
+    // The window counts among those the network opened (CWindowQuota) until it closes.
+    void HoldWindowSlot(CWindowQuota::CSlot slot) { m_windowSlot = std::move(slot); }
 
     // Destroys every modeless window still open; the application calls it when its run ends.
     static void DestroyAllWindows();
@@ -80,6 +90,7 @@ private:
     bool m_bReleasePending = false;
     QEventLoop* m_pRunLoop = nullptr;
     int m_nResult = IDCANCEL;
+    CWindowQuota::CSlot m_windowSlot;
 };
 
 // Every window of the program is a top-level window of its own with a minimise and a close box,

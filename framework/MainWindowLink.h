@@ -16,7 +16,8 @@ public:
     virtual CString FindAddressByName(const CString& name) const = 0;
     virtual CString FindNameByAddress(const CString& address) const = 0;
     virtual CString GetLocalName() const = 0;
-    virtual void ShowReceivedMessage(const CString& sender, const CString& text) = 0;
+    // Source is the address the message came from; a host may keep only so many open.
+    virtual void ShowReceivedMessage(const CString& sender, const CString& text, const CString& source) = 0;
     virtual void SendMessageTo(const CString& name, const CString& text) = 0;
 };
 

@@ -1,13 +1,14 @@
 #include "framework/MessageBox.h"
 
 #include "framework/QtText.h"
+#include "net/WindowQuota.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMessageBox>
 #include <QPointer>
 
-#include <set>
+#include <map>
 #include <utility>
 
 namespace {
@@ -17,19 +18,21 @@ MessageBoxHandler& Handler()
     return handler;
 }
 
-// Boxes waiting for their answer on this thread, and the notices shown meanwhile.
-int g_nWaiting = 0;
-std::set<QString>& OpenNotices()
+void CompleteCaption(MessageBoxRequest& request)
 {
-    static std::set<QString> notices;
-    return notices;
+    if (request.caption.empty()) {
+        request.caption = FromQString(QCoreApplication::applicationName());
+    }
 }
-// Beyond this many notices on screen at once, a further one is dropped.
-constexpr size_t MAX_OPEN_NOTICES = 32;
 
-QMessageBox* MakeBox(const MessageBoxRequest& request, QWidget* parent)
+bool IsYesNo(const MessageBoxRequest& request)
 {
-    auto* box = new QMessageBox(parent);
+    return (request.style & 0xF) == MB_YESNO;
+}
+
+QMessageBox* MakeBox(const MessageBoxRequest& request)
+{
+    auto* box = new QMessageBox(request.owner);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setTextFormat(Qt::PlainText);
     box->setWindowTitle(ToQString(request.caption));
@@ -45,73 +48,124 @@ QMessageBox* MakeBox(const MessageBoxRequest& request, QWidget* parent)
         box->setIcon(QMessageBox::NoIcon);
         break;
     }
-    return box;
-}
-
-// A notice that comes while another box waits is shown without waiting, on its own: otherwise
-// every peer that cancels a request would stack one more waiting box (and one more event loop)
-// on the last, without end. The same notice is not shown twice at once.
-void ShowNotice(const MessageBoxRequest& request)
-{
-    const QString key = ToQString(request.caption) + QLatin1Char('\n') + ToQString(request.text);
-    if (OpenNotices().contains(key) || OpenNotices().size() >= MAX_OPEN_NOTICES) {
-        return;
-    }
-    QMessageBox* box = MakeBox(request, nullptr);
-    box->setStandardButtons(QMessageBox::Ok);
-    box->setWindowModality(Qt::NonModal);
-    OpenNotices().insert(key);
-    QObject::connect(box, &QObject::destroyed, [key] { OpenNotices().erase(key); });
-    box->show();
-}
-
-int RunMessageBox(const MessageBoxRequest& request)
-{
-    const bool yesNo = (request.style & 0xF) == MB_YESNO;
-    if (!yesNo && g_nWaiting > 0) {
-        ShowNotice(request);
-        return IDOK;
-    }
-    QPointer<QMessageBox> box = MakeBox(request, request.owner);
-    if (yesNo) {
+    if (IsYesNo(request)) {
         box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box->setDefaultButton((request.style & MB_DEFBUTTON2) ? QMessageBox::No : QMessageBox::Yes);
         box->setEscapeButton(QMessageBox::No);
     } else {
         box->setStandardButtons(QMessageBox::Ok);
     }
-    box->setWindowModality(request.owner ? Qt::WindowModal : Qt::ApplicationModal);
+    // A box blocks its owner and nothing else: other chats and transfers go on meanwhile.
+    box->setWindowModality(request.owner ? Qt::WindowModal : Qt::NonModal);
+    return box;
+}
 
+int AnswerOf(QMessageBox* box, bool yesNo)
+{
+    if (yesNo) {
+        return box && box->clickedButton() == box->button(QMessageBox::Yes) ? IDYES : IDNO;
+    }
+    return IDOK;
+}
+
+int RunMessageBox(const MessageBoxRequest& request)
+{
+    const bool yesNo = IsYesNo(request);
+    QPointer<QMessageBox> box = MakeBox(request);
     // A local loop instead of exec(), so that a window-modal box blocks its owner alone.
     int answer = yesNo ? IDNO : IDOK;
     QEventLoop loop;
     QObject::connect(box, &QMessageBox::finished, &loop, [&](int) {
-        if (box && box->clickedButton() == box->button(QMessageBox::Yes)) {
-            answer = IDYES;
-        }
+        answer = AnswerOf(box, yesNo);
         loop.quit();
     });
     QObject::connect(box, &QObject::destroyed, &loop, &QEventLoop::quit);
     box->show();
-    ++g_nWaiting;
     loop.exec();
-    --g_nWaiting;
     if (box) {
         box->close();
     }
     return answer;
 }
+
+// The ownerless notices on screen, by text.
+struct OpenNotice
+{
+    QPointer<QMessageBox> box;
+    int nTimes = 1;
+    CWindowQuota::CSlot slot;
+};
+std::map<QString, OpenNotice>& OpenNotices()
+{
+    static std::map<QString, OpenNotice> notices;
+    return notices;
+}
 } // namespace
 
 int ShowMessageBox(MessageBoxRequest request)
 {
-    if (request.caption.empty()) {
-        request.caption = FromQString(QCoreApplication::applicationName());
-    }
+    CompleteCaption(request);
     if (Handler()) {
         return Handler()(request);
     }
     return RunMessageBox(request);
+}
+
+void ShowMessageBoxAsync(MessageBoxRequest request, MessageBoxDone done)
+{
+    CompleteCaption(request);
+    if (Handler()) {
+        const int answer = Handler()(request);
+        if (done) {
+            done(answer);
+        }
+        return;
+    }
+    const bool yesNo = IsYesNo(request);
+    QMessageBox* box = MakeBox(request);
+    // The box is its owner's child: when the owner goes first, so does the box, and the
+    // follow-up, which acts on the owner, never runs.
+    QObject::connect(box, &QMessageBox::finished, box, [box, yesNo, done = std::move(done)](int) {
+        if (done) {
+            done(AnswerOf(box, yesNo));
+        }
+    });
+    box->show();
+}
+
+void ShowNetworkNotice(const CString& text, const CString& source)
+{
+    MessageBoxRequest request;
+    request.text = text;
+    CompleteCaption(request);
+    if (Handler()) {
+        Handler()(request);
+        return;
+    }
+    const QString key = ToQString(text);
+    auto& notices = OpenNotices();
+    if (const auto open = notices.find(key); open != notices.end() && open->second.box) {
+        open->second.box->setInformativeText(QStringLiteral("Repeated %1 times").arg(++open->second.nTimes));
+        return;
+    }
+    if (notices.size() >= static_cast<size_t>(MAX_OPEN_NOTICES)) {
+        return;
+    }
+    CWindowQuota::CSlot slot = NetworkWindows().TryAcquire(source);
+    if (!slot) {
+        return;
+    }
+    QMessageBox* box = MakeBox(request);
+    notices[key] = {box, 1, std::move(slot)};
+    // Its place is given back as soon as it closes, not when the object goes.
+    QObject::connect(box, &QMessageBox::finished, [key] { OpenNotices().erase(key); });
+    QObject::connect(box, &QObject::destroyed, [key, box] {
+        const auto open = OpenNotices().find(key);
+        if (open != OpenNotices().end() && (!open->second.box || open->second.box == box)) {
+            OpenNotices().erase(open);
+        }
+    });
+    box->show();
 }
 
 int AfxMessageBox(const CString& text, unsigned style)

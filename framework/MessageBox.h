@@ -27,20 +27,36 @@ struct MessageBoxRequest
     CString text;
     CString caption;
     unsigned style = MB_OK;
-    // Only the owner waits for the answer; other windows, chats and transfers go on. A box
-    // without an owner keeps every window waiting.
+    // Only the owner is blocked while the box is open (window-modal); a box without an owner
+    // blocks nothing.
     QWidget* owner = nullptr;
 };
 
-// Shows a message box and waits for the answer (IDOK, IDYES or IDNO). Its text is always plain
-// text: it may come from the network. An empty caption means the application's name. A box
-// with only OK that comes while another box waits is shown without waiting and answers IDOK at
-// once, so that boxes never pile up on the stack.
+// Its text is always plain text: it may come from the network. An empty caption means the
+// application's name.
+
+// Shows a box and waits for the answer (IDOK, IDYES or IDNO) in a loop of its own. Kept for
+// questions whose answer the caller needs before it goes on ("Are you sure?").
 int ShowMessageBox(MessageBoxRequest request);
 
-// A message box captioned with the application's name and owned by no window.
+// Runs with the answer once a box shown without waiting is dismissed.
+using MessageBoxDone = std::function<void(int answer)>;
+// Shows a box and returns at once; done (if any) runs when the user dismisses it, and not at
+// all if its owner is destroyed first. Every such box is shown on its own, with its own text:
+// reports about the user's own chats and transfers are never merged or dropped.
+void ShowMessageBoxAsync(MessageBoxRequest request, MessageBoxDone done = {});
+
+// An ownerless notice that a remote host can cause on its own ("Request Cancelled By ..."),
+// from the given source address. Equal ones are merged into one box that counts the repeats; at
+// most MAX_OPEN_NOTICES are open at once, each counting among its source's windows (see
+// CWindowQuota). Beyond that it is dropped.
+void ShowNetworkNotice(const CString& text, const CString& source);
+constexpr int MAX_OPEN_NOTICES = 32;
+
+// A waiting message box captioned with the application's name and owned by no window.
 int AfxMessageBox(const CString& text, unsigned style = MB_OK);
 
-// Tests replace the real boxes with scripted answers; an empty handler restores them.
+// Tests replace the real boxes with scripted answers; an empty handler restores them. A box
+// shown without waiting gets its answer from the handler, and its follow-up runs at once.
 using MessageBoxHandler = std::function<int(const MessageBoxRequest&)>;
 void SetMessageBoxHandler(MessageBoxHandler handler);

@@ -45,7 +45,7 @@ public:
         return {};
     }
     CString GetLocalName() const override { return "fuzz (host)"; }
-    void ShowReceivedMessage(const CString& sender, const CString& text) override
+    void ShowReceivedMessage(const CString& sender, const CString& text, const CString&) override
     {
         if (text.size() > DATAGRAM_MAX_TEXT || sender.size() > DATAGRAM_MAX_TEXT) {
             std::abort();

@@ -31,7 +31,7 @@ public:
     CString FindAddressByName(const CString&) const override { return {}; }
     CString FindNameByAddress(const CString&) const override { return {}; }
     CString GetLocalName() const override { return "ANN (PC1)"; }
-    void ShowReceivedMessage(const CString&, const CString&) override { }
+    void ShowReceivedMessage(const CString&, const CString&, const CString&) override { }
     void SendMessageTo(const CString&, const CString&) override { }
 };
 

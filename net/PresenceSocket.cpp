@@ -74,7 +74,7 @@ void CPresenceSocket::HandleDatagram(std::uint32_t kind, const CString& text, co
         break;
     case KIND_MESSAGE:
         if (!IsOwnAddress(source)) {
-            mainWindow->ShowReceivedMessage(mainWindow->FindNameByAddress(source), text);
+            mainWindow->ShowReceivedMessage(mainWindow->FindNameByAddress(source), text, source);
         }
         break;
     case KIND_LEAVE:

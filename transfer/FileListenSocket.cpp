@@ -47,10 +47,9 @@ CFileListenSocket::CFileListenSocket() = default;
 
 CFileListenSocket::~CFileListenSocket()
 {
+    // Pending connections die with their listener's pool; the socket layer closes this one
+    // afterwards.
     CloseFile();
-    // Pending connections die with their listener; the socket layer closes this one afterwards.
-    m_pSweep.reset();
-    m_pending.clear();
 }
 
 bool CFileListenSocket::CreateListener(unsigned port)
@@ -64,37 +63,14 @@ void CFileListenSocket::OnAccept(int)
     if (!Accept(*connection)) {
         return;
     }
-    // A newcomer is never turned away: a genuine request arriving during a flood of silent
-    // connections still gets in.
-    while (m_pending.size() >= std::max<size_t>(GetIdleLimits().maxWaiting, 1)) {
-        MakeRoom();
-    }
     const int on = 1;
     connection->SetSockOpt(TCP_NODELAY, &on, sizeof on, IPPROTO_TCP);
+    unsigned port = 0;
+    connection->GetPeerName(connection->m_strAddress, port);
     connection->m_pListener = this;
-    m_pending.push_back(std::move(connection));
-    UpdateSweep();
-}
-
-void CFileListenSocket::MakeRoom()
-{
-    auto oldest = std::find_if(m_pending.begin(), m_pending.end(),
-        [](const auto& pending) { return pending->m_nState == AwaitIdentity; });
-    m_pending.erase(oldest != m_pending.end() ? oldest : m_pending.begin());
-}
-
-void CFileListenSocket::SweepIdle()
-{
-    std::erase_if(m_pending, [](const auto& pending) { return CIdleSweep::HasExpired(pending->m_heardAt); });
-    UpdateSweep();
-}
-
-void CFileListenSocket::UpdateSweep()
-{
-    if (!m_pSweep) {
-        m_pSweep = std::make_unique<CIdleSweep>([this] { SweepIdle(); });
-    }
-    m_pSweep->Update(!m_pending.empty());
+    // A newcomer is never turned away: a genuine request arriving during a flood of silent
+    // connections still gets in.
+    m_pool.Add(std::move(connection));
 }
 
 void CFileListenSocket::OnReceive(int)
@@ -166,7 +142,9 @@ void CFileListenSocket::HandleMessage(const char* data, size_t length)
 
 void CFileListenSocket::HandleHeader(const char* data, size_t length)
 {
-    m_heardAt = std::chrono::steady_clock::now();
+    if (m_pListener) {
+        m_pListener->m_pool.Touch(this);
+    }
     switch (m_nState) {
     case AwaitIdentity:
         Reply(filewire::REPLY_OK);
@@ -227,11 +205,16 @@ void CFileListenSocket::HandleHeader(const char* data, size_t length)
 void CFileListenSocket::OpenRequestWindow()
 {
     m_nState = DecisionPending;
-    std::unique_ptr<CFileListenSocket> self = m_pListener ? m_pListener->TakePending(this) : nullptr;
-    m_pListener = nullptr;
-    if (!self) {
+    CFileListenSocket* listener = std::exchange(m_pListener, nullptr);
+    if (!listener) {
         return;
     }
+    auto claimed = listener->m_pool.Claim(this, m_strAddress);
+    if (!claimed.entry) {
+        return; // too many windows from there: this connection is gone
+    }
+    std::unique_ptr<CFileListenSocket> self = std::move(claimed.entry);
+    m_windowSlot = std::move(claimed.slot);
     IFileWindowFactory* factory = GetFileWindowFactory();
     if (!factory) {
         return; // nobody can answer: the connection closes
@@ -380,20 +363,8 @@ void CFileListenSocket::Discard()
 {
     if (m_pListener) {
         // Destroys this connection.
-        m_pListener->TakePending(this);
+        m_pListener->m_pool.Remove(this);
     } else {
         Close();
     }
-}
-
-std::unique_ptr<CFileListenSocket> CFileListenSocket::TakePending(CFileListenSocket* connection)
-{
-    const auto found = std::find_if(m_pending.begin(), m_pending.end(),
-        [connection](const auto& pending) { return pending.get() == connection; });
-    if (found == m_pending.end()) {
-        return nullptr;
-    }
-    std::unique_ptr<CFileListenSocket> taken = std::move(*found);
-    m_pending.erase(found);
-    return taken;
 }

@@ -1,12 +1,13 @@
 #pragma once
 
 #include "net/AsyncSocket.h"
-#include "net/IdleSweep.h"
+#include "net/WaitingPool.h"
+#include "net/WindowQuota.h"
 #include "transfer/FileProtocol.h"
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class IDeclineWindow;
@@ -18,9 +19,8 @@ constexpr unsigned FILE_PORT = filewire::PORT;
 // The receiving end of file transmissions. The main window's instance listens on TCP port 102;
 // every connection it accepts is a further instance that collects one request's header, opens
 // the File Request window, and after the user's acceptance writes the batch into the chosen
-// directory. A connection whose header has not brought a window within the idle time-out is
-// closed, and beyond the limit of waiting ones the oldest silent connection makes room for a
-// newcomer (see IdleLimits).
+// directory. Until its header brings a window, a connection waits in the listener's pool (limit,
+// idle time-out, and the window quota once the description has come: see CWaitingPool).
 class CFileListenSocket : public CAsyncSocket
 {
 public:
@@ -48,7 +48,11 @@ public:
     std::uint32_t GetTotal() const { return m_nTotal; }
     const CString& GetDescription() const { return m_strDescription; }
     // Accepted connections that have no window yet (listener only).
-    size_t GetPendingCount() const { return m_pending.size(); }
+    size_t GetPendingCount() const { return m_pool.GetCount(); }
+    // The sender's address, as the connection was accepted from it.
+    const CString& GetPeerAddress() const { return m_strAddress; }
+    // The window slot of a complete request; the File Request window holds it from then on.
+    CWindowQuota::CSlot TakeWindowSlot() { return std::move(m_windowSlot); }
 
     // The window that serves the connection; each hand-over points the connection at the next.
     void SetRequestWindow(IFileRequestWindow* window) { m_pRequestWindow = window; }
@@ -80,11 +84,6 @@ private:
     void Reply(const char* text);
     // Drops a connection whose header never completed, or was invalid.
     void Discard();
-    std::unique_ptr<CFileListenSocket> TakePending(CFileListenSocket* connection);
-    // Listener only: drops the oldest pending connection, one that has said nothing first.
-    void MakeRoom();
-    void SweepIdle();
-    void UpdateSweep();
 
     State m_nState = AwaitIdentity;
     uint32_t m_nCount = 0;
@@ -105,10 +104,10 @@ private:
 
     // Until its request window exists, a connection belongs to the listener that accepted it.
     CFileListenSocket* m_pListener = nullptr;
-    // When the connection was accepted or last sent a header message: only a connection silent
-    // for the idle time-out is swept, however long a genuine header of many files takes.
-    std::chrono::steady_clock::time_point m_heardAt = std::chrono::steady_clock::now();
-    // Oldest first.
-    std::vector<std::unique_ptr<CFileListenSocket>> m_pending;
-    std::unique_ptr<CIdleSweep> m_pSweep;
+    CString m_strAddress;
+    CWindowQuota::CSlot m_windowSlot;
+    // Listener only: connections whose header is still coming. Each header message counts as
+    // heard, so only a connection silent for the idle time-out is swept, however long a genuine
+    // header of many files takes.
+    CWaitingPool m_pool;
 };

@@ -87,9 +87,10 @@ void CFileProgressDialog::OnFinished()
     if (!End()) {
         return;
     }
-    MessageBox("Finished");
-    m_pSocket.reset();
-    DestroyWindow();
+    MessageBoxThen("Finished", [this] {
+        m_pSocket.reset();
+        DestroyWindow();
+    });
 }
 
 void CFileProgressDialog::OnTerminated()
@@ -98,8 +99,7 @@ void CFileProgressDialog::OnTerminated()
         return;
     }
     m_pSocket.reset();
-    MessageBox(m_strPeer + " Terminated The Process");
-    DestroyWindow();
+    MessageBoxThen(m_strPeer + " Terminated The Process", [this] { DestroyWindow(); });
 }
 
 void CFileProgressDialog::OnTransferFailed(const CString& message)
@@ -109,8 +109,7 @@ void CFileProgressDialog::OnTransferFailed(const CString& message)
     }
     // The peer learns of the end from the close before the user reads why.
     m_pSocket.reset();
-    MessageBox(message);
-    DestroyWindow();
+    MessageBoxThen(message, [this] { DestroyWindow(); });
 }
 
 void CFileProgressDialog::OnCancel()

@@ -10,6 +10,9 @@
 CFileRequestDialog::CFileRequestDialog(std::unique_ptr<CFileListenSocket> connection)
     : m_pSocket(std::move(connection))
 {
+    if (m_pSocket) {
+        HoldWindowSlot(m_pSocket->TakeWindowSlot());
+    }
     ui.setupUi(this);
     ApplyWindowFrame(this);
     connect(ui.saveAsButton, &QPushButton::clicked, this, [this] { OnSaveAs(); });
@@ -81,6 +84,5 @@ void CFileRequestDialog::OnCancel()
 void CFileRequestDialog::OnRequestCancelled()
 {
     m_pSocket.reset();
-    MessageBox("Request Cancelled By " + m_strPeer);
-    DestroyWindow();
+    MessageBoxThen("Request Cancelled By " + m_strPeer, [this] { DestroyWindow(); });
 }

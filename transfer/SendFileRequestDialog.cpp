@@ -46,7 +46,7 @@ void CSendFileRequestDialog::OnSelectFile()
     }
     UpdateData(true);
     if (selection->names.size() > filewire::MAX_FILE_COUNT) {
-        MessageBox("Too many files are selected; a batch holds at most "
+        MessageBoxThen("Too many files are selected; a batch holds at most "
             + std::to_string(filewire::MAX_FILE_COUNT) + " files.");
         return;
     }
@@ -55,11 +55,11 @@ void CSendFileRequestDialog::OnSelectFile()
         CString message;
         const auto size = MeasureFileToSend(selection->directory + name, message);
         if (!size) {
-            MessageBox(message);
+            MessageBoxThen(message);
             return;
         }
         if (!filewire::AddToTotal(total, *size)) {
-            MessageBox(BATCH_TOO_LARGE_MESSAGE);
+            MessageBoxThen(BATCH_TOO_LARGE_MESSAGE);
             return;
         }
     }
@@ -109,16 +109,14 @@ void CSendFileRequestDialog::OnDeclineReason(const CString& reason)
 void CSendFileRequestDialog::OnDeclinedWithoutReason()
 {
     m_pSocket.reset();
-    MessageBox("Request Declined Without Reason");
-    DestroyWindow();
+    MessageBoxThen("Request Declined Without Reason", [this] { DestroyWindow(); });
 }
 
 void CSendFileRequestDialog::OnFileError(const CString& message)
 {
     // The request cannot go on; the user may select again.
     m_pSocket.reset();
-    MessageBox(message);
-    EnableComposing(true);
+    MessageBoxThen(message, [this] { EnableComposing(true); });
 }
 
 void CSendFileRequestDialog::OnCancel()

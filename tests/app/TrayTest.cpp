@@ -5,6 +5,7 @@
 #include "tests/support/Windows.h"
 
 #include <QComboBox>
+#include <QMenu>
 #include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -14,11 +15,26 @@ namespace {
 class CTrayMainDialog : public CMainDialog
 {
 public:
+    using CMainDialog::AddTrayIcon;
     bool m_bTray = true;
+    TrayKind m_eKind = TrayKind::XEmbed;
 
 protected:
     bool IsTrayAvailable() const override { return m_bTray; }
+    TrayKind DetectTrayKind() const override { return m_eKind; }
 };
+
+// A menu as handed to the panel: texts and ids, submenus by their title.
+std::vector<std::string> Texts(const QMenu* menu)
+{
+    std::vector<std::string> texts;
+    for (const QAction* action : menu->actions()) {
+        texts.push_back(action->isSeparator()
+                ? "-"
+                : action->text().toStdString() + " " + action->data().toString().toStdString());
+    }
+    return texts;
+}
 
 std::vector<std::string> Texts(const std::vector<TrayMenuItem>& items)
 {
@@ -83,6 +99,14 @@ TEST(TrayMenuTest, CommandIdsEncodeKindAndPosition)
     EXPECT_FALSE(DecodeTrayCommand(1999));
     EXPECT_FALSE(DecodeTrayCommand(2006)) << "kinds 6 to 9 are unused";
     EXPECT_EQ(DecodeTrayCommand(2005)->kind, TrayCommandKind::Close);
+
+    // Only the peers whose ids the main window takes are listed.
+    const auto crowded = BuildTrayMenu(false, std::vector<CString>(801, "peer (PC)"));
+    for (size_t i = 3; i < 6; ++i) {
+        ASSERT_EQ(crowded[i].children.size(), 800u);
+        EXPECT_EQ(crowded[i].children.back().id, 2000 + 10 * 799 + (i - 1));
+        EXPECT_TRUE(DecodeTrayCommand(crowded[i].children.back().id));
+    }
 }
 
 TEST_F(TrayTest, PeerCommandSelectsThatPeerAndOpensItsWindow)
@@ -170,4 +194,42 @@ TEST_F(TrayTest, CloseAsksAndOnlyYesEndsTheRun)
     EXPECT_EQ(questions[0].text, "Are you sure?");
     EXPECT_EQ(questions[0].caption, "Close");
     EXPECT_EQ(questions[0].style, unsigned(MB_YESNO));
+}
+
+TEST_F(TrayTest, OnAStatusNotifierPanelActivationRestoresAndTheHandedMenuStaysCurrent)
+{
+    window.m_eKind = CMainDialog::TrayKind::StatusNotifierItem;
+    window.AddTrayIcon();
+    QMenu* menu = window.GetTrayMenu();
+    ASSERT_TRUE(menu);
+    window.show();
+    ASSERT_TRUE(WaitFor([&] { return !window.isVisible(); }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return Texts(menu)[0] == "Open Quorvane 2000"; }, 3000));
+
+    window.AddPeer("zed (PC1)", "10.0.0.1");
+    window.AddPeer("anna_b (PC2)", "10.0.0.2");
+    QMenu* message = menu->actions()[3]->menu();
+    ASSERT_TRUE(message);
+    EXPECT_TRUE(WaitFor([&] { return Texts(message).size() == 2; }, 3000));
+    EXPECT_EQ(Texts(message), (std::vector<std::string> {"zed (PC1) 2002", "anna__b (PC2) 2012"}))
+        << "an underscore is no mnemonic";
+    EXPECT_TRUE(menu->actions()[2]->isEnabled()) << "Announce";
+
+    // A left click is an activation there.
+    window.OnTrayNotify(TRAY_ICON_ID, QSystemTrayIcon::Trigger);
+    ASSERT_TRUE(WaitFor([&] { return window.isVisible(); }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return Texts(menu)[0] == "Hide Quorvane 2000"; }, 3000));
+
+    // Chosen inside the panel's call, run after it.
+    message->actions()[1]->trigger();
+    EXPECT_TRUE(OpenWindowsOf<CSendMessageDialog>().empty());
+    ASSERT_TRUE(WaitFor([&] { return OpenWindowsOf<CSendMessageDialog>().size() == 1; }, 3000));
+    EXPECT_EQ(OpenWindowsOf<CSendMessageDialog>()[0]->m_strPeer, "anna_b (PC2)");
+
+    window.RemovePeer("zed (PC1)");
+    EXPECT_TRUE(
+        WaitFor([&] { return Texts(message) == std::vector<std::string> {"anna__b (PC2) 2002"}; }, 3000));
+    window.RemovePeer("anna_b (PC2)");
+    EXPECT_TRUE(WaitFor([&] { return Texts(message) == std::vector<std::string> {"None 2002"}; }, 3000));
+    EXPECT_FALSE(message->actions()[0]->isEnabled());
 }

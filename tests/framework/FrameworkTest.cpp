@@ -1,6 +1,7 @@
 #include "framework/Dialog.h"
 #include "framework/MessageBox.h"
 #include "framework/TextLimit.h"
+#include "net/WindowQuota.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -103,40 +104,72 @@ TEST(MessageBoxTest, RealBoxShowsMarkupAsPlainTextAndAnswersYes)
     EXPECT_EQ(icon, QMessageBox::Question);
 }
 
-// A peer that cancels request after request must not pile up waiting boxes, and event loops
-// with them, without end: notices that come while a box waits are shown without waiting, each
-// text once, and only so many at a time.
-TEST(MessageBoxTest, NoticesDuringAWaitingBoxNeitherWaitNorPileUp)
+TEST(WindowQuotaTest, BoundsEachSourceAndAllTogetherAndTakesBackOnRelease)
 {
-    int answered = 0;
-    int noticesShown = 0;
-    QTimer::singleShot(0, [&] {
-        for (int i = 0; i < 1000; ++i) {
-            MessageBoxRequest notice;
-            notice.text = "Request Cancelled By peer " + std::to_string(i % 40);
-            answered += ShowMessageBox(notice) == IDOK;
+    CWindowQuota quota(2, 3);
+    auto a1 = quota.TryAcquire("10.0.0.1");
+    auto a2 = quota.TryAcquire("10.0.0.1");
+    EXPECT_TRUE(a1 && a2);
+    EXPECT_FALSE(quota.TryAcquire("10.0.0.1")) << "a third from one source";
+    auto b1 = quota.TryAcquire("10.0.0.2");
+    EXPECT_TRUE(b1);
+    EXPECT_FALSE(quota.TryAcquire("10.0.0.3")) << "beyond the total";
+    EXPECT_EQ(quota.GetCount(), 3u);
+
+    CWindowQuota::CSlot moved = std::move(a1);
+    EXPECT_FALSE(a1);
+    EXPECT_EQ(quota.GetCount("10.0.0.1"), 2u) << "a moved slot is held once";
+    moved.Release();
+    moved.Release();
+    EXPECT_EQ(quota.GetCount("10.0.0.1"), 1u);
+    {
+        const auto c1 = quota.TryAcquire("10.0.0.3");
+        EXPECT_TRUE(c1);
+    }
+    EXPECT_EQ(quota.GetCount("10.0.0.3"), 0u) << "given back when destroyed";
+    a2 = quota.TryAcquire("10.0.0.1");
+    EXPECT_EQ(quota.GetCount(), 2u) << "the overwritten slot was given back";
+}
+
+// A peer that cancels request after request on its own must neither pile up boxes nor hide
+// anything else: equal notices become one box that counts them, only so many are open, each
+// counts among the windows of its source, and none waits or blocks another window.
+TEST(MessageBoxTest, CancelNoticesAreMergedCappedAndCounted)
+{
+    const size_t before = NetworkWindows().GetCount();
+    for (int i = 0; i < 1000; ++i) {
+        ShowNetworkNotice(
+            "Request Cancelled By peer " + std::to_string(i % 40), "10.0.1." + std::to_string(i % 40));
+    }
+    std::vector<QMessageBox*> notices;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+            notices.push_back(box);
         }
-        QMessageBox* question = nullptr;
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
-                if (box->windowModality() == Qt::NonModal) {
-                    ++noticesShown;
-                    box->close();
-                } else {
-                    question = box;
-                }
-            }
+    }
+    ASSERT_EQ(notices.size(), size_t(MAX_OPEN_NOTICES));
+    EXPECT_EQ(NetworkWindows().GetCount(), before + MAX_OPEN_NOTICES);
+    for (QMessageBox* box : notices) {
+        EXPECT_EQ(box->windowModality(), Qt::NonModal);
+        EXPECT_TRUE(box->text().startsWith("Request Cancelled By peer "));
+        EXPECT_EQ(box->informativeText(), "Repeated 25 times") << box->text().toStdString();
+    }
+    notices.front()->button(QMessageBox::Ok)->click();
+    EXPECT_EQ(NetworkWindows().GetCount(), before + MAX_OPEN_NOTICES - 1)
+        << "a closed notice frees its place";
+    ShowNetworkNotice("Request Cancelled By peer 39", "10.0.1.39");
+    EXPECT_EQ(NetworkWindows().GetCount(), before + MAX_OPEN_NOTICES);
+    for (QMessageBox* box : notices) {
+        box->close();
+    }
+    ReleaseClosedWindows();
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+            box->close();
         }
-        if (question) {
-            question->button(QMessageBox::Yes)->click();
-        }
-    });
-    MessageBoxRequest question;
-    question.text = "Are you sure?";
-    question.style = MB_YESNO;
-    EXPECT_EQ(ShowMessageBox(question), IDYES);
-    EXPECT_EQ(answered, 1000);
-    EXPECT_EQ(noticesShown, 32);
+    }
+    ReleaseClosedWindows();
+    EXPECT_EQ(NetworkWindows().GetCount(), before);
 }
 
 TEST(DialogTest, LabelsShowMarkupAsPlainTextAndLongTextsKeepTheWindowOnScreen)

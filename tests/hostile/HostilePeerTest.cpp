@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -209,6 +210,25 @@ protected:
         }
         receiver.Click(*offer, "Save As");
         return receiver.AnswerFileDialog(directory, "Choose");
+    }
+    // Windows of the copy that the network opened, and how long the copy took to list them.
+    struct NetworkWindowCount
+    {
+        int messages = 0;
+        int requests = 0;
+        qint64 answerMs = 0;
+    };
+    static NetworkWindowCount CountNetworkWindows(RunningCopy& copy)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        NetworkWindowCount count;
+        for (const auto& window : copy.Windows()) {
+            count.messages += window.title == "Receive Message";
+            count.requests += window.title == "Received Chat Request" || window.title == "File Request";
+        }
+        count.answerMs = clock.elapsed();
+        return count;
     }
     // Bytes the progress window of a copy shows for the batch so far.
     static int BatchPercent(RunningCopy& copy)
@@ -421,6 +441,199 @@ TEST_F(HostilePeerTest, IdleConnectionsDoNotKeepGenuineRequestsOutAndAreClosedAf
     EXPECT_GE(closed, static_cast<int>(idle.size()) * 9 / 10);
     // Whatever the copy accepted it has let go: it holds its own descriptors only.
     EXPECT_LE(victim.OpenDescriptors(), baseline + 8);
+    EXPECT_TRUE(victim.IsRunning());
+}
+
+// Secondary addresses on host 1's interface, removed again at the end; the namespace is the
+// test's own.
+class SecondaryAddresses
+{
+public:
+    explicit SecondaryAddresses(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            const std::string address = "10.77.0." + std::to_string(100 + i);
+            if (std::system(("ip addr add " + address + "/24 dev eth0").c_str()) == 0) {
+                m_addresses.push_back(address);
+            }
+        }
+    }
+    ~SecondaryAddresses()
+    {
+        for (const std::string& address : m_addresses) {
+            [[maybe_unused]] const int ignored
+                = std::system(("ip addr del " + address + "/24 dev eth0").c_str());
+        }
+    }
+    const std::vector<std::string>& Get() const { return m_addresses; }
+
+private:
+    std::vector<std::string> m_addresses;
+};
+
+TEST_F(HostilePeerTest, MessageFloodFromManyAddressesOpensABoundedNumberOfWindowsAndAGenuineOneStillOpens)
+{
+    RunningCopy victim(2);
+    RunningCopy genuine(3);
+    ASSERT_TRUE(Lists(genuine, victim.Identity()));
+    const SecondaryAddresses sources(15);
+    ASSERT_EQ(sources.Get().size(), 15u);
+    const int perSource = Full() ? 400 : 60;
+
+    std::atomic<bool> done {false};
+    std::thread flood([&] {
+        std::vector<int> sockets;
+        for (const std::string& address : sources.Get()) {
+            const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            const sockaddr_in local = lan::SocketAddress(address, 0);
+            bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local);
+            sockets.push_back(fd);
+        }
+        const sockaddr_in target = lan::SocketAddress(2, 100);
+        for (int round = 0; round < perSource; ++round) {
+            for (const int fd : sockets) {
+                const std::string datagram = Number(2) + "flood " + std::to_string(round);
+                ::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&target),
+                    sizeof target);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        for (const int fd : sockets) {
+            ::close(fd);
+        }
+        done = true;
+    });
+
+    qint64 slowest = 0;
+    int most = 0;
+    bool messageSent = false;
+    QElapsedTimer clock;
+    clock.start();
+    while ((!done || !messageSent || clock.elapsed() < 2000) && !clock.hasExpired(30000)) {
+        const NetworkWindowCount count = CountNetworkWindows(victim);
+        slowest = std::max(slowest, count.answerMs);
+        most = std::max(most, count.messages);
+        // Once the flood holds its windows: a datagram sent while the copy's receive buffer is
+        // still full would be lost by the kernel, whatever the copy does.
+        if (!messageSent && done && count.messages >= 15 * 10) {
+            SelectPeer(genuine, victim.Identity());
+            genuine.Click(Main(genuine), "Message");
+            const auto sendWindow = genuine.WaitForWindow("Send Message");
+            ASSERT_TRUE(sendWindow);
+            genuine.Set(*sendWindow, "messageEdit", "still there?");
+            genuine.Click(*sendWindow, "Send");
+            messageSent = true;
+        }
+        Settle(50);
+    }
+    flood.join();
+    ASSERT_TRUE(messageSent) << "the flood's windows never all opened";
+    const NetworkWindowCount after = CountNetworkWindows(victim);
+    Report(QStringLiteral("message flood: %1 messages from each of %2 addresses in %3 ms; at most %4 Receive "
+                          "Message windows, %5 at the end; slowest window list %6 ms")
+               .arg(perSource)
+               .arg(sources.Get().size())
+               .arg(clock.elapsed())
+               .arg(most)
+               .arg(after.messages)
+               .arg(slowest));
+    // Ten from each flooding address, and the genuine one.
+    EXPECT_EQ(after.messages, 15 * 10 + 1);
+    EXPECT_LE(most, 15 * 10 + 1);
+    EXPECT_TRUE(victim.WaitForWindow("Receive Message", [&](const QStringList& dump) {
+        return dump.join('\n').contains("Received Message From " + genuine.Identity());
+    }));
+    EXPECT_LT(slowest, 1000);
+    EXPECT_TRUE(victim.IsRunning());
+}
+
+TEST_F(HostilePeerTest, RequestFloodFromOneAddressOpensTenWindowsAndAGenuineRequestStillOpens)
+{
+    RunningCopy victim(2);
+    RunningCopy genuine(3);
+    ASSERT_TRUE(Lists(genuine, victim.Identity()));
+    const int perKind = Full() ? 300 : 40;
+    const std::string identity = "mallory (flood)";
+
+    // Complete requests, a chat and a file one by turns, each answered as a genuine peer would see.
+    std::vector<Raw> requests;
+    qint64 slowest = 0;
+    int most = 0;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < perKind; ++i) {
+        Raw chat = Raw::Connect(2, 101);
+        chat.Send(identity);
+        ASSERT_EQ(chat.Read(2), "OK");
+        chat.Send("subject " + std::to_string(i) + "\r\n");
+        requests.push_back(std::move(chat));
+        Raw file = Raw::Connect(2, 102);
+        for (const std::string& message : {identity, Number(1), "f" + std::to_string(i), Number(4)}) {
+            file.Send(message);
+            ASSERT_EQ(file.Read(2), "OK");
+        }
+        file.Send("take it\r\n");
+        requests.push_back(std::move(file));
+        if (i % 10 == 9) {
+            const NetworkWindowCount count = CountNetworkWindows(victim);
+            slowest = std::max(slowest, count.answerMs);
+            most = std::max(most, count.requests);
+        }
+    }
+    // Those beyond the share are closed with nothing more sent: the requester sees a dismissal.
+    int closedSilently = 0;
+    int sentMore = 0;
+    WaitFor(
+        [&] {
+            closedSilently = 0;
+            sentMore = 0;
+            for (const Raw& request : requests) {
+                char byte = 0;
+                const ssize_t got = ::recv(request.Fd(), &byte, 1, MSG_DONTWAIT | MSG_PEEK);
+                closedSilently += got == 0;
+                sentMore += got > 0;
+            }
+            return closedSilently >= 2 * perKind - 10;
+        },
+        10000);
+    const NetworkWindowCount after = CountNetworkWindows(victim);
+    slowest = std::max(slowest, after.answerMs);
+    most = std::max(most, after.requests);
+    const qint64 floodMs = clock.elapsed();
+
+    // A genuine request from another address still gets its window.
+    SelectPeer(genuine, victim.Identity());
+    genuine.Click(Main(genuine), "Chat");
+    const auto chatRequest = genuine.WaitForWindow("Send Chat Request");
+    ASSERT_TRUE(chatRequest);
+    genuine.Set(*chatRequest, "subjectEdit", "real one");
+    genuine.Click(*chatRequest, "Send");
+    EXPECT_TRUE(victim.WaitForWindow("Received Chat Request",
+        [&](const QStringList& dump) { return dump.join('\n').contains(genuine.Identity()); }));
+
+    // A window closed by its user gives its place back: the next request from there shows.
+    const auto hostile = victim.WaitForWindow("Received Chat Request",
+        [&](const QStringList& dump) { return dump.join('\n').contains(QString::fromStdString(identity)); });
+    ASSERT_TRUE(hostile);
+    victim.Key(*hostile, "Close");
+    Raw next = Raw::Connect(2, 101);
+    next.Send(identity);
+    ASSERT_EQ(next.Read(2), "OK");
+    next.Send("once more\r\n");
+    EXPECT_TRUE(victim.WaitForWindow("Received Chat Request",
+        [](const QStringList& dump) { return dump.join('\n').contains("once more"); }));
+    Report(QStringLiteral("request flood: %1 chat and %1 file requests from one address in %2 ms; at most %3 "
+                          "request windows; %4 closed with nothing more sent; slowest window list %5 ms")
+               .arg(perKind)
+               .arg(floodMs)
+               .arg(most)
+               .arg(closedSilently)
+               .arg(slowest));
+    EXPECT_EQ(after.requests, 10);
+    EXPECT_LE(most, 10);
+    EXPECT_EQ(closedSilently, 2 * perKind - 10);
+    EXPECT_EQ(sentMore, 0);
+    EXPECT_LT(slowest, 1000);
     EXPECT_TRUE(victim.IsRunning());
 }
 

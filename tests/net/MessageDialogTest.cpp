@@ -34,8 +34,8 @@ TEST_F(MessageDialogTest, EveryMessageOpensItsOwnWindowAfterTheAlertSound)
         events.push_back("beep with " + std::to_string(OpenWindowsOf<CReceiveMessageDialog>().size()));
     });
     CMainDialog mainWindow;
-    mainWindow.ShowReceivedMessage("bob (PC2)", "first");
-    mainWindow.ShowReceivedMessage("", "second\r\nline");
+    mainWindow.ShowReceivedMessage("bob (PC2)", "first", "10.77.0.2");
+    mainWindow.ShowReceivedMessage("", "second\r\nline", "10.77.0.3");
 
     EXPECT_EQ(events, (std::vector<std::string> {"beep with 0", "beep with 1"}));
     const auto windows = OpenWindowsOf<CReceiveMessageDialog>();
@@ -49,6 +49,24 @@ TEST_F(MessageDialogTest, EveryMessageOpensItsOwnWindowAfterTheAlertSound)
     EXPECT_EQ(shown,
         (std::set<std::string> {
             "Received Message From |second\nline", "Received Message From bob (PC2)|first"}));
+
+    // One host keeps at most ten open; beyond them its messages go without a sound, and a closed
+    // window gives its place back.
+    events.clear();
+    for (int i = 0; i < 12; ++i) {
+        mainWindow.ShowReceivedMessage("", "again", "10.77.0.9");
+    }
+    EXPECT_EQ(events.size(), 10u);
+    EXPECT_EQ(OpenWindowsOf<CReceiveMessageDialog>().size(), 12u);
+    for (auto* window : OpenWindowsOf<CReceiveMessageDialog>()) {
+        if (window->m_strMessage == "again") {
+            Button(window, "closeButton")->click();
+            break;
+        }
+    }
+    mainWindow.ShowReceivedMessage("", "again", "10.77.0.9");
+    EXPECT_EQ(events.size(), 11u);
+    EXPECT_EQ(OpenWindowsOf<CReceiveMessageDialog>().size(), 12u);
 }
 
 TEST_F(MessageDialogTest, ReplyClosesTheReceivedMessageAndOpensAReplyToItsSender)

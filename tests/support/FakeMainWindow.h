@@ -38,7 +38,7 @@ public:
         return {};
     }
     CString GetLocalName() const override { return localName; }
-    void ShowReceivedMessage(const CString& sender, const CString& text) override
+    void ShowReceivedMessage(const CString& sender, const CString& text, const CString&) override
     {
         messages.emplace_back(sender, text);
     }

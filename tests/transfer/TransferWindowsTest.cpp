@@ -17,6 +17,7 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
@@ -336,6 +337,68 @@ TEST_F(TransferWindowsTest, ProgressFiguresAreExactAndFinishedShowsOnce)
     progress->OnFinished();
     progress->OnTerminated();
     EXPECT_EQ(Texts(), (std::vector<std::string> {"Finished"}));
+}
+
+// Real boxes: a report about the user's own transfer reaches the user whatever else is open.
+TEST_F(TransferWindowsTest, ReportsAreShownWhileAQuestionWaitsAndWhileCancelNoticesFillTheScreen)
+{
+    SetMessageBoxHandler({});
+    auto open = [](const QString& header) {
+        auto* progress = new CFileProgressDialog;
+        progress->m_strPeer = RECEIVER;
+        progress->m_strHeader = header.toStdString();
+        progress->Create();
+        return QPointer<CFileProgressDialog>(progress);
+    };
+    auto boxesSaying = [](const QString& text) {
+        std::vector<QMessageBox*> found;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget);
+                box && box->isVisible() && box->text() == text) {
+                found.push_back(box);
+            }
+        }
+        return found;
+    };
+    const QPointer<CFileProgressDialog> asking = open("Sending Files To one");
+    const QPointer<CFileProgressDialog> first = open("Sending Files To two");
+    const QPointer<CFileProgressDialog> second = open("Sending Files To three");
+    std::vector<QMessageBox*> finished;
+    QTimer::singleShot(0, [&] {
+        first->OnFinished();
+        second->OnFinished();
+        finished = boxesSaying("Finished");
+        const auto question = boxesSaying("Are you sure?");
+        ASSERT_EQ(question.size(), 1u);
+        question.front()->button(QMessageBox::No)->click();
+    });
+    PressEscape(asking);
+    ASSERT_EQ(finished.size(), 2u) << "each transfer says Finished, once";
+    EXPECT_NE(finished[0]->parentWidget(), finished[1]->parentWidget());
+    for (QMessageBox* box : finished) {
+        EXPECT_EQ(box->windowModality(), Qt::WindowModal) << "it blocks its own progress window only";
+        box->button(QMessageBox::Ok)->click();
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(!first && !second) << "each window closes once its Finished is dismissed";
+    EXPECT_TRUE(asking && asking->isVisible()) << "the transfer the question was about goes on";
+
+    // A host fills the screen with distinct cancel notices; a file error still shows.
+    for (int i = 0; i < 40; ++i) {
+        ShowNetworkNotice("Request Cancelled By mallory " + std::to_string(i), "10.0.2." + std::to_string(i));
+    }
+    asking->OnTransferFailed("/in/f: No space left on device");
+    const auto error = boxesSaying("/in/f: No space left on device");
+    ASSERT_EQ(error.size(), 1u);
+    EXPECT_EQ(error.front()->parentWidget(), asking.data());
+    error.front()->button(QMessageBox::Ok)->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(asking);
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+            box->close();
+        }
+    }
 }
 
 TEST_F(TransferWindowsTest, RealDialogsShowEveryFileAndYieldADirectoryEndingInASeparator)
