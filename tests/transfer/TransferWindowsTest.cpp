@@ -17,6 +17,7 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
@@ -316,7 +317,10 @@ TEST_F(TransferWindowsTest, SelectionsThatCannotBeSentAreRefused)
 
 TEST_F(TransferWindowsTest, ProgressFiguresAreExactAndFinishedShowsOnce)
 {
+    // A locale with digits of its own shows the percentages in ours all the same.
+    QLocale::setDefault(QLocale(QLocale::Arabic, QLocale::Egypt));
     auto* progress = new CFileProgressDialog;
+    QLocale::setDefault(QLocale::system());
     progress->m_strPeer = RECEIVER;
     progress->m_strHeader = "Sending Files To bob (PC2)";
     progress->Create();
@@ -328,6 +332,7 @@ TEST_F(TransferWindowsTest, ProgressFiguresAreExactAndFinishedShowsOnce)
     EXPECT_EQ(LabelText(progress, "fileNameLabel"), "f");
     EXPECT_EQ(LabelText(progress, "fileProgressLabel"), "2000 / 5000");
     EXPECT_EQ(fileBar->value(), 40);
+    EXPECT_EQ(fileBar->text(), "40%");
     EXPECT_EQ(LabelText(progress, "batchProgressLabel"), "50000000 / 100000000");
     EXPECT_EQ(batchBar->value(), 50);
     progress->ShowFile("empty", 0);
