@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/LeaveAtEnd.h"
 #include "app/PeerEntry.h"
 #include "app/TrayMenu.h"
 #include "chat/ChatListenSocket.h"
@@ -36,7 +37,7 @@ public:
     void ShowReceivedMessage(const CString& sender, const CString& text) override;
     void SendMessageTo(const CString& name, const CString& text) override;
 
-    // The desktop session is ending: say goodbye to the peers.
+    // The run is really ending (a termination signal, Qt quitting): say goodbye to the peers.
     void OnEndSession(bool bEnding);
     void OnSysCommand(unsigned id);
 
@@ -79,12 +80,12 @@ private:
     Ui::MainDialog ui;
     std::vector<std::unique_ptr<CPeerEntry>> m_peers;
     CPresenceSocket m_presenceSocket;
+    // However the program ends, the peers hear one goodbye.
+    CLeaveAtEnd m_leave {m_presenceSocket};
     CChatListenSocket m_chatListenSocket;
     CFileListenSocket m_fileListenSocket;
     bool m_bFirstPaint = true;
     CString m_strPeer;
     QIcon m_hIcon;
     QSystemTrayIcon* m_pTrayIcon = nullptr;
-    // However the program ends, the peers hear one goodbye.
-    bool m_bLeaveSent = false;
 };
