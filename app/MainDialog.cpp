@@ -576,10 +576,7 @@ void CMainDialog::ApplyButtonRule()
 
 void CMainDialog::SendLeaveOnce()
 {
-    if (!m_bLeaveSent) {
-        m_bLeaveSent = true;
-        m_presenceSocket.SendLeave();
-    }
+    m_leave.Send();
 }
 
 bool CMainDialog::IsInTray() const

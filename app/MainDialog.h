@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/LeaveAtEnd.h"
 #include "app/PeerEntry.h"
 #include "app/PeerIndex.h"
 #include "app/TrayMenu.h"
@@ -42,7 +43,7 @@ public:
     void ShowReceivedMessage(const CString& sender, const CString& text, const CString& source) override;
     void SendMessageTo(const CString& name, const CString& text) override;
 
-    // The desktop session is ending: say goodbye to the peers.
+    // The run is really ending (a termination signal, Qt quitting): say goodbye to the peers.
     void OnEndSession(bool bEnding);
     void OnSysCommand(unsigned id);
 
@@ -107,6 +108,8 @@ private:
     // Kept in step with m_peers, for look-ups that need no scan.
     CPeerIndex m_peerIndex;
     CPresenceSocket m_presenceSocket;
+    // However the program ends, the peers hear one goodbye.
+    CLeaveAtEnd m_leave {m_presenceSocket};
     CChatListenSocket m_chatListenSocket;
     CFileListenSocket m_fileListenSocket;
     bool m_bFirstPaint = true;
@@ -117,7 +120,5 @@ private:
     // Owned by this window; Qt exports it to the panel as a D-Bus menu.
     QMenu* m_pTrayMenu = nullptr;
     bool m_bTrayMenuUpdatePending = false;
-    // However the program ends, the peers hear one goodbye.
-    bool m_bLeaveSent = false;
     bool m_bPeerListFullReported = false;
 };

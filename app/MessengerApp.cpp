@@ -4,8 +4,7 @@
 #include "app/TerminationSignals.h"
 #include "framework/MessageBox.h"
 
-#include <QGuiApplication>
-#include <QSessionManager>
+#include <QCoreApplication>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -24,13 +23,14 @@ bool CMessengerApp::InitInstance()
     // hold the program back; the peers hear the goodbye once.
     CTerminationSignals termination;
     QObject::connect(&termination, &CTerminationSignals::terminationRequested, &dlg, [&dlg] {
+        dlg.OnEndSession(true);
         dlg.EndDialog(IDCANCEL);
         QCoreApplication::exit(0);
     });
-    // A session ending says goodbye and nothing else: the session manager ends the process (with
-    // a termination signal) when it is ready, and a save point of the session must not end it.
-    QObject::connect(qApp, &QGuiApplication::commitDataRequest, &dlg,
-        [&dlg](QSessionManager&) { dlg.OnEndSession(true); });
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &dlg, [&dlg] { dlg.OnEndSession(true); });
+    // Qt's commit-data request says no goodbye: it comes at save points and at log-offs that can
+    // still be cancelled. The session's real end comes as a termination signal, or as exit() when
+    // the display connection breaks, and the main window's leave guard covers both.
 
     dlg.DoModal();
     // Windows still open end with the run; their connections close as they go.

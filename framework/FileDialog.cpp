@@ -7,7 +7,10 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 
+#include <cerrno>
 #include <utility>
+
+#include <sys/stat.h>
 
 const char* const SELECT_DIRECTORY_CAPTION = "Select Directory";
 const char* const ALL_FILES_FILTER = "All Files (*.*)";
@@ -92,6 +95,30 @@ std::optional<CString> SelectDirectory(QWidget* owner)
         return std::nullopt;
     }
     return WithSeparator(paths->front());
+}
+
+CString DescribeUnusableChoice(const CString& path, FileDialogKind kind)
+{
+    const bool directory = kind == FileDialogKind::SelectDirectory;
+    if (path.find("\xEF\xBF\xBD") != CString::npos) {
+        return path
+            + " cannot be used: its name is not valid UTF-8, so the file dialog gives it back altered. "
+            + (directory ? "Rename the directory or choose another one."
+                         : "Rename the file and select it again.");
+    }
+    struct stat status
+    {
+    };
+    // Without the closing separator, so that a file chosen as a directory is told apart.
+    const CString name = path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
+    if (::stat(name.c_str(), &status) != 0) {
+        // Other failures, such as a denied access, are reported where the file is opened.
+        return errno == ENOENT || errno == ENOTDIR ? path + " was not found." : CString();
+    }
+    if (directory && !S_ISDIR(status.st_mode)) {
+        return path + " is not a directory.";
+    }
+    return {};
 }
 
 void SetFileDialogHandler(FileDialogHandler handler)

@@ -36,6 +36,11 @@ enum class FileDialogKind {
 using FileDialogHandler = std::function<std::optional<std::vector<CString>>(FileDialogKind)>;
 void SetFileDialogHandler(FileDialogHandler handler);
 
+// Why a path that a file dialog gave back cannot stand for what the user chose, or empty text
+// when it can. Qt reads file names as UTF-8 and puts U+FFFD in place of bytes that are not, so
+// such a path names another file or none; nor can a path that names nothing on disk be used.
+CString DescribeUnusableChoice(const CString& path, FileDialogKind kind);
+
 // The caption and filter the real dialogs use.
 extern const char* const SELECT_DIRECTORY_CAPTION;
 extern const char* const ALL_FILES_FILTER;

@@ -251,8 +251,8 @@ void CAsyncSocket::Watcher::Enable(Kind kind, bool enabled)
 
 void CAsyncSocket::Watcher::OnActivated(Kind kind)
 {
-    // Not every event dispatcher honours ExcludeSocketNotifiers. The watches are level-triggered,
-    // so an event ignored now comes again once the wait is over.
+    // A blocking wait delivers nothing, even should a repaint inside it run a loop. The watches
+    // are level-triggered, so an event ignored now comes again once the wait is over.
     if (s_nBlockingWaits > 0) {
         return;
     }

@@ -5,10 +5,10 @@
 
 #include <QIcon>
 
-CReceiveMessageDialog::CReceiveMessageDialog(QWidget* parent)
-    : CDialog(parent)
+CReceiveMessageDialog::CReceiveMessageDialog()
 {
     ui.setupUi(this);
+    ApplyWindowFrame(this);
     ui.messageEdit->setFocusPolicy(Qt::NoFocus);
     connect(ui.replyButton, &QPushButton::clicked, this, [this] { OnReply(); });
     connect(ui.closeButton, &QPushButton::clicked, this, [this] { OnCancel(); });

@@ -9,7 +9,8 @@ class CReceiveMessageDialog : public CDialog
     Q_OBJECT
 
 public:
-    explicit CReceiveMessageDialog(QWidget* parent = nullptr);
+    // A top-level window of its own, owned by no other window.
+    CReceiveMessageDialog();
 
     CString m_strPeer;
     CString m_strHeader;

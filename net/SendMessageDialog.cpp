@@ -6,10 +6,10 @@
 
 #include <QIcon>
 
-CSendMessageDialog::CSendMessageDialog(QWidget* parent)
-    : CDialog(parent)
+CSendMessageDialog::CSendMessageDialog()
 {
     ui.setupUi(this);
+    ApplyWindowFrame(this);
     // Enter starts a new line (the form lets Tab move on to the buttons).
     LimitTextBytes(ui.messageEdit, MAX_MESSAGE_BYTES);
     connect(ui.sendButton, &QPushButton::clicked, this, [this] { OnSendMessage(); });

@@ -11,7 +11,8 @@ class CSendMessageDialog : public CDialog
 public:
     static constexpr int MAX_MESSAGE_BYTES = 2000;
 
-    explicit CSendMessageDialog(QWidget* parent = nullptr);
+    // A top-level window of its own, owned by no other window.
+    CSendMessageDialog();
 
     CString m_strPeer;
     CString m_strHeader;

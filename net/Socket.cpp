@@ -3,14 +3,11 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
-#include <algorithm>
+#include <cerrno>
 
 #include <poll.h>
 
 namespace {
-// How long one wait on the socket lasts before repaints get their turn.
-constexpr int PaintSliceMs = 20;
-
 bool FailInProgress()
 {
     WSASetLastError(WSAEINPROGRESS);
@@ -148,9 +145,9 @@ int CSocket::SendToHelper(const void* buffer, int length, const sockaddr* to, so
 
 bool CSocket::OnMessagePending()
 {
-    // Timers and repaints go on; user input and every socket's notifications wait until the
-    // blocking call returns.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
+    // Repaints only: user input, timers, queued calls and every other socket's notifications wait
+    // until the blocking call returns, so nothing can open a window or a nested loop inside it.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
     return false;
 }
 
@@ -165,11 +162,16 @@ bool CSocket::PumpMessages(long awaitedEvent)
     const QDeadlineTimer retry(m_nTimeOut);
     bool ready = false;
     ++s_nBlockingWaits;
-    while (true) {
+    // Between checks the thread sleeps on this socket alone until it is ready or the retry
+    // interval is over; a signal only brings the next check forward.
+    while (!OnMessagePending() && waiting) {
         pollfd watched {fd, awaited, 0};
-        const int slice = static_cast<int>(std::min<qint64>(PaintSliceMs, retry.remainingTime()));
-        ready = ::poll(&watched, 1, slice) > 0 && watched.revents != 0;
-        if (ready || retry.hasExpired() || OnMessagePending() || !waiting) {
+        const int result = ::poll(&watched, 1, static_cast<int>(retry.remainingTime()));
+        if (result > 0) {
+            ready = true;
+            break;
+        }
+        if (result == 0 || retry.hasExpired() || errno != EINTR) {
             break;
         }
     }

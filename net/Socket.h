@@ -3,8 +3,8 @@
 #include "net/AsyncSocket.h"
 
 // The blocking variant: data operations that would block wait instead, retrying at least every
-// m_nTimeOut milliseconds. Meanwhile windows repaint, but neither user input nor another socket's
-// notification is handled until the wait ends.
+// m_nTimeOut milliseconds. Meanwhile posted repaints run, and nothing else: no user input, timer,
+// queued call or other socket's notification is handled until the wait ends.
 class CSocket : public CAsyncSocket
 {
 public:

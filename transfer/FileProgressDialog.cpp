@@ -4,11 +4,15 @@
 #include "transfer/FileProtocol.h"
 
 #include <QIcon>
+#include <QLocale>
 
 CFileProgressDialog::CFileProgressDialog()
 {
     ui.setupUi(this);
     ApplyWindowFrame(this);
+    // The percentages read the same in every locale, as every other figure does.
+    ui.fileBar->setLocale(QLocale::c());
+    ui.batchBar->setLocale(QLocale::c());
     connect(ui.cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
     m_refresh.setSingleShot(true);
     m_refresh.setInterval(REFRESH_MS);

@@ -1,6 +1,7 @@
 #include "transfer/FileProtocol.h"
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -75,6 +76,15 @@ CString Printf(const char* format, auto... values)
     std::snprintf(text, sizeof text, format, values...);
     return text;
 }
+
+// Not printf's %.2f: the program runs in the user's locale, whose decimal point may be a comma.
+// to_chars rounds as printf does in the C locale.
+CString TwoDecimals(double value, const char* unit)
+{
+    char text[64];
+    char* end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 2).ptr;
+    return CString(text, static_cast<std::size_t>(end - text)) + unit;
+}
 } // namespace
 
 CString FormatSize(std::uint32_t bytes)
@@ -84,9 +94,9 @@ CString FormatSize(std::uint32_t bytes)
     }
     const double kilobytes = bytes / 1024.0;
     if (kilobytes < 1024) {
-        return Printf("%.2f kb", kilobytes);
+        return TwoDecimals(kilobytes, " kb");
     }
-    return Printf("%.2f Mb", kilobytes / 1024);
+    return TwoDecimals(kilobytes / 1024, " Mb");
 }
 
 CString FormatProgress(std::uint32_t done, std::uint32_t total)

@@ -47,6 +47,12 @@ void CFileRequestDialog::OnSaveAs()
     if (!directory || !m_pSocket) {
         return;
     }
+    // Files are never saved anywhere but where the user chose: the request stays pending.
+    if (const CString problem = DescribeUnusableChoice(*directory, FileDialogKind::SelectDirectory);
+        !problem.empty()) {
+        MessageBox(problem);
+        return;
+    }
     auto* progress = new CFileProgressDialog;
     progress->m_strPeer = m_strPeer;
     progress->m_strHeader = "Receiving Files From " + m_strPeer;

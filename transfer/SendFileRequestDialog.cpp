@@ -52,7 +52,11 @@ void CSendFileRequestDialog::OnSelectFile()
     }
     std::uint32_t total = 0;
     for (const CString& name : selection->names) {
-        CString message;
+        CString message = DescribeUnusableChoice(selection->directory + name, FileDialogKind::OpenFiles);
+        if (!message.empty()) {
+            MessageBox(message);
+            return;
+        }
         const auto size = MeasureFileToSend(selection->directory + name, message);
         if (!size) {
             MessageBoxThen(message);

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QSessionManager>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -141,15 +142,23 @@ TEST_F(StartupTest, SessionEndSaysGoodbyeOnceHoweverTheRunThenEnds)
     EXPECT_EQ(Heard(), (std::vector<std::string> {Wire(KIND_HELLO, identity), Wire(KIND_LEAVE, identity)}));
 }
 
-TEST_F(StartupTest, TerminationSignalEndsTheProgramWithOneLeave)
+TEST_F(StartupTest, ACommitDataRequestSaysNoGoodbyeAndAHangUpEndsTheProgramWithOne)
 {
     CMessengerApp app;
-    RaiseLater(SIGTERM, 200);
+    std::vector<std::string> heardBeforeHangUp;
+    QTimer::singleShot(100, [&] {
+        // As at a save point of the session, or a log-off that may still be cancelled. No handler
+        // may touch the manager, which only Qt can make.
+        alignas(QSessionManager) unsigned char manager[sizeof(QSessionManager)] = {};
+        emit qApp->commitDataRequest(*reinterpret_cast<QSessionManager*>(manager));
+        heardBeforeHangUp = Heard();
+        std::raise(SIGHUP);
+    });
     EXPECT_FALSE(app.InitInstance());
-    const auto heard = Heard();
-    ASSERT_EQ(heard.size(), 2u);
-    EXPECT_EQ(DecodeDatagram(heard[0].data(), heard[0].size()).kind, KIND_HELLO);
-    EXPECT_EQ(heard[1], Wire(KIND_LEAVE, DecodeDatagram(heard[0].data(), heard[0].size()).text));
+    ASSERT_EQ(heardBeforeHangUp.size(), 1u);
+    const Datagram hello = DecodeDatagram(heardBeforeHangUp[0].data(), heardBeforeHangUp[0].size());
+    EXPECT_EQ(hello.kind, KIND_HELLO);
+    EXPECT_EQ(Heard(), (std::vector<std::string> {Wire(KIND_LEAVE, hello.text)}));
     EXPECT_EQ(AfxGetMainWnd(), nullptr);
 }
 

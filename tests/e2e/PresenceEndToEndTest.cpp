@@ -1,8 +1,18 @@
+#include "net/Datagram.h"
 #include "tests/support/Lan.h"
 #include "tests/support/RunningCopy.h"
+#include "tests/support/UdpPeer.h"
 #include "tests/support/Wait.h"
 
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <unistd.h>
 
 namespace {
 QStringList Sorted(QStringList names)
@@ -94,4 +104,33 @@ TEST(PresenceEndToEndTest, ThreeCopiesFindEachOtherExchangeMessagesAndPart)
         }));
         EXPECT_EQ(remaining->ListEntries(MainWindow(*remaining), "peerList").size(), 1);
     }
+}
+
+// Qt ends the program with exit() when its display connection breaks, as at log-off; the stack
+// is not unwound, and still the peers hear exactly one goodbye.
+TEST(PresenceEndToEndTest, ALostDisplayEndsTheCopyWithOneLeave)
+{
+    REQUIRE_LAN(2);
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty()) {
+        GTEST_SKIP() << "Xvfb is missing; scripts/install-deps installs it";
+    }
+    const QString display = QStringLiteral(":%1").arg(300 + getpid() % 600);
+    QProcess xvfb;
+    xvfb.start("Xvfb", {display, "-nolisten", "tcp", "-screen", "0", "800x600x24"});
+    ASSERT_TRUE(WaitFor([&] { return QFile::exists("/tmp/.X11-unix/X" + display.mid(1)); }, 10000));
+    UdpPeer peer(2, PRESENCE_PORT);
+    RunningCopy copy(1, {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display});
+    const auto hello = peer.Receive(10000);
+    ASSERT_TRUE(hello);
+    EXPECT_EQ(DecodeDatagram(hello->bytes.data(), hello->bytes.size()).kind, KIND_HELLO);
+
+    xvfb.terminate();
+    xvfb.waitForFinished(5000);
+    ASSERT_TRUE(WaitFor([&] { return !copy.IsRunning(); }, 10000));
+    std::vector<std::string> heard;
+    while (auto datagram = peer.Receive(500)) {
+        heard.push_back(datagram->bytes);
+    }
+    const Datagram identity = DecodeDatagram(hello->bytes.data(), hello->bytes.size());
+    EXPECT_EQ(heard, (std::vector<std::string> {EncodeDatagram(KIND_LEAVE, identity.text)}));
 }

@@ -8,6 +8,7 @@
 
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 #include <set>
@@ -24,6 +25,16 @@ protected:
 
     QPushButton* Button(QWidget* window, const char* name) { return window->findChild<QPushButton*>(name); }
     QPlainTextEdit* Text(QWidget* window) { return window->findChild<QPlainTextEdit*>("messageEdit"); }
+    // The frame of every other window: a task-bar entry, minimise and close boxes, no owner.
+    static void ExpectOwnFrame(QWidget* window)
+    {
+        EXPECT_EQ(window->windowType(), Qt::Window);
+        EXPECT_TRUE(
+            window->windowFlags().testFlags(Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint));
+        EXPECT_EQ(window->parentWidget(), nullptr);
+        ASSERT_NE(window->windowHandle(), nullptr);
+        EXPECT_EQ(window->windowHandle()->transientParent(), nullptr);
+    }
 };
 } // namespace
 
@@ -43,6 +54,7 @@ TEST_F(MessageDialogTest, EveryMessageOpensItsOwnWindowAfterTheAlertSound)
     std::set<std::string> shown;
     for (auto* window : windows) {
         EXPECT_EQ(window->windowTitle(), "Receive Message");
+        ExpectOwnFrame(window);
         EXPECT_TRUE(Text(window)->isReadOnly());
         shown.insert((LabelText(window, "headerLabel") + "|" + Text(window)->toPlainText()).toStdString());
     }
@@ -82,6 +94,7 @@ TEST_F(MessageDialogTest, ReplyClosesTheReceivedMessageAndOpensAReplyToItsSender
     const auto replies = OpenWindowsOf<CSendMessageDialog>();
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0]->windowTitle(), "Send Message");
+    ExpectOwnFrame(replies[0]);
     EXPECT_EQ(LabelText(replies[0], "headerLabel"), "Reply Message To bob (PC2)");
 
     // A reply to a sender who was not listed goes to everybody.

@@ -7,16 +7,20 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -59,6 +63,44 @@ protected:
     void OnReceive(int) override { ++nReceives; }
 };
 
+// A shown window whose next repaint runs an action: a repaint already asked for is the one thing
+// a wait starting now runs.
+class CPaintProbe : public QWidget
+{
+public:
+    CPaintProbe()
+    {
+        resize(40, 40);
+        show();
+        EXPECT_TRUE(WaitFor([this] { return m_bPainted; }));
+    }
+    void RunInRepaint(std::function<void()> action)
+    {
+        m_action = std::move(action);
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        m_bPainted = true;
+        if (auto action = std::exchange(m_action, {})) {
+            action();
+        }
+    }
+
+private:
+    bool m_bPainted = false;
+    std::function<void()> m_action;
+};
+
+double ThreadCpuMs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec * 1000.0 + now.tv_nsec / 1e6;
+}
+
 // Connects socket to a fresh listener on host 2 and returns the peer's end.
 int ConnectPair(CSocket& socket, unsigned port)
 {
@@ -72,44 +114,57 @@ int ConnectPair(CSocket& socket, unsigned port)
 
 } // namespace
 
-TEST(SocketTest, ReceiveWaitsWhileTimersRunButOtherSocketsAndSecondCallsWait)
+TEST(SocketTest, AWaitSleepsAndRunsOnlyRepaintsAndSecondCallsFail)
 {
     REQUIRE_LAN(2);
     CTestSocket socket;
     const int peer = ConnectPair(socket, 40040);
+    CPaintProbe probe;
     CCountingSocket other;
     ASSERT_TRUE(other.Create(40041, SOCK_DGRAM));
+    const int datagram = lan::OpenSocketOn(2, SOCK_DGRAM);
+    const sockaddr_in to = lan::SocketAddress(1, 40041);
+    sendto(datagram, "d", 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    close(datagram);
+    pollfd otherReady {other.m_hSocket, POLLIN, 0};
+    ASSERT_EQ(poll(&otherReady, 1, 2000), 1);
 
+    // Everything here is due before the wait starts; only the repaint may run inside it.
+    bool queuedRan = false;
+    bool timerRan = false;
+    QMetaObject::invokeMethod(
+        qApp, [&] { queuedRan = true; }, Qt::QueuedConnection);
+    QTimer::singleShot(1, [&] { timerRan = true; });
     bool blockingSeen = false;
     int secondResult = 0;
     int secondError = 0;
-    int otherReceivesDuringWait = -1;
-    QTimer::singleShot(200, [&] {
+    probe.RunInRepaint([&] {
         blockingSeen = socket.IsBlocking();
         char spare[8];
         secondResult = socket.Receive(spare, sizeof spare);
         secondError = WSAGetLastError();
-        otherReceivesDuringWait = other.nReceives;
     });
     std::thread remote([&] {
-        const int datagram = lan::OpenSocketOn(2, SOCK_DGRAM);
-        const sockaddr_in to = lan::SocketAddress(1, 40041);
-        sendto(datagram, "d", 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-        close(datagram);
-        usleep(500000);
+        usleep(1000000);
         send(peer, "late", 4, MSG_NOSIGNAL);
     });
 
+    const double cpuBefore = ThreadCpuMs();
     char buffer[16] = {};
     EXPECT_EQ(socket.Receive(buffer, sizeof buffer), 4);
+    const double cpuSpent = ThreadCpuMs() - cpuBefore;
     remote.join();
     EXPECT_STREQ(buffer, "late");
     EXPECT_FALSE(socket.IsBlocking());
     EXPECT_TRUE(blockingSeen);
     EXPECT_EQ(secondResult, SOCKET_ERROR);
     EXPECT_EQ(secondError, WSAEINPROGRESS);
-    EXPECT_EQ(otherReceivesDuringWait, 0);
-    EXPECT_TRUE(WaitFor([&] { return other.nReceives == 1; }));
+    EXPECT_FALSE(queuedRan);
+    EXPECT_FALSE(timerRan);
+    EXPECT_EQ(other.nReceives, 0);
+    // A second of waiting in poll costs next to nothing; a spinning wait costs the second.
+    EXPECT_LT(cpuSpent, 250.0);
+    EXPECT_TRUE(WaitFor([&] { return queuedRan && timerRan && other.nReceives == 1; }));
     // The connect and the data were taken by the waits themselves.
     EXPECT_TRUE(socket.events.empty());
     close(peer);
@@ -120,7 +175,8 @@ TEST(SocketTest, CloseOrDestructionDuringAWaitCancelsIt)
     REQUIRE_LAN(2);
     CTestSocket closed;
     const int closedPeer = ConnectPair(closed, 40042);
-    QTimer::singleShot(100, [&] { closed.Close(); });
+    CPaintProbe probe;
+    probe.RunInRepaint([&] { closed.Close(); });
     char buffer[8];
     EXPECT_EQ(closed.Receive(buffer, sizeof buffer), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEINTR);
@@ -129,7 +185,7 @@ TEST(SocketTest, CloseOrDestructionDuringAWaitCancelsIt)
 
     auto* destroyed = new CTestSocket;
     const int destroyedPeer = ConnectPair(*destroyed, 40043);
-    QTimer::singleShot(100, [&] { delete destroyed; });
+    probe.RunInRepaint([&] { delete destroyed; });
     EXPECT_EQ(destroyed->Receive(buffer, sizeof buffer), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEINTR);
     close(closedPeer);

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstring>
+#include <string>
 
 using namespace filewire;
 
@@ -59,15 +61,24 @@ TEST(FileProtocolTest, CountsAndTotalsFromTheNetworkAreBounded)
     EXPECT_EQ(total, 0xFFFFFFFFu) << "a refused size leaves the total";
 }
 
-TEST(FileProtocolTest, SizeTexts)
+TEST(FileProtocolTest, SizeTextsAreTheSameInEveryLocale)
 {
-    EXPECT_EQ(FormatSize(0), "0 b");
-    EXPECT_EQ(FormatSize(1023), "1023 b");
-    EXPECT_EQ(FormatSize(1024), "1.00 kb");
-    EXPECT_EQ(FormatSize(1536), "1.50 kb");
-    EXPECT_EQ(FormatSize(1048575), "1024.00 kb");
-    EXPECT_EQ(FormatSize(1048576), "1.00 Mb");
-    EXPECT_EQ(FormatSize(4294967295u), "4096.00 Mb");
+    // The program runs in the user's locale; a comma for a decimal point must not show.
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    for (const char* locale : {"C", "de_DE.UTF-8"}) {
+        ASSERT_NE(std::setlocale(LC_ALL, locale), nullptr) << locale << " (scripts/install-deps makes it)";
+        EXPECT_EQ(FormatSize(0), "0 b");
+        EXPECT_EQ(FormatSize(1023), "1023 b");
+        EXPECT_EQ(FormatSize(1024), "1.00 kb");
+        EXPECT_EQ(FormatSize(1536), "1.50 kb") << locale;
+        EXPECT_EQ(FormatSize(1048575), "1024.00 kb");
+        EXPECT_EQ(FormatSize(1048576), "1.00 Mb");
+        EXPECT_EQ(FormatSize(4294967295u), "4096.00 Mb");
+        EXPECT_EQ(FormatSize(1029), "1.00 kb") << "rounded as printf rounds";
+        EXPECT_EQ(FormatSize(1030), "1.01 kb");
+        EXPECT_EQ(FormatSize(1152), "1.12 kb") << "an exact half goes to the even digit";
+    }
+    std::setlocale(LC_ALL, before.c_str());
     EXPECT_EQ(DescribeBatch({"a.txt"}), "a.txt");
     EXPECT_EQ(DescribeBatch({"a", "b", "c"}), "3 Files");
 }

@@ -14,9 +14,11 @@
 
 #include <QComboBox>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -28,6 +30,8 @@
 #include <deque>
 #include <functional>
 #include <utility>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -293,7 +297,7 @@ TEST_F(TransferWindowsTest, DeclineCancelAndDismissReachTheOtherEnd)
     EXPECT_TRUE(WaitFor([] { return OpenWindowsOf<CSendFileRequestDialog>().empty(); }));
 }
 
-TEST_F(TransferWindowsTest, SelectionsThatCannotBeSentAreRefused)
+TEST_F(TransferWindowsTest, ChoicesThatCannotBeUsedAreRefused)
 {
     CSendFileRequestDialog* sending = Compose({{"huge", ""}, {"half1", ""}, {"half2", ""}});
     boxes.clear();
@@ -313,11 +317,55 @@ TEST_F(TransferWindowsTest, SelectionsThatCannotBeSentAreRefused)
             In() + "missing was not found."}));
     EXPECT_EQ(LabelText(sending, "fileNameLabel"), "3 Files") << "the earlier selection stands";
     EXPECT_TRUE(sending->findChild<QPushButton*>("sendButton")->isEnabled());
+
+    // A name that is not UTF-8 comes back from a dialog altered, and what the altered name
+    // names (here another file) is never sent nor written to in its place.
+    const std::string raw = "caf\xE9";
+    const auto altered = [](const std::string& path) { return FromQString(QFile::decodeName(path.c_str())); };
+    ASSERT_NE(altered(In() + raw).find("\xEF\xBF\xBD"), CString::npos);
+    WriteFile(In() + raw, "latin-1");
+    WriteFile(altered(In() + raw), "another file");
+    boxes.clear();
+    selection = std::vector<CString> {altered(In() + raw)};
+    Click(sending, "selectButton");
+    EXPECT_EQ(Texts(),
+        (std::vector<std::string> {altered(In() + raw)
+            + " cannot be used: its name is not valid UTF-8, so the file dialog gives it back altered. "
+              "Rename "
+              "the file and select it again."}));
+    EXPECT_EQ(LabelText(sending, "fileNameLabel"), "3 Files");
+
+    CSendFileRequestDialog* pending = Compose({{"a", "1"}});
+    Click(pending, "sendButton");
+    CFileRequestDialog* request = WaitForRequest();
+    ASSERT_NE(request, nullptr);
+    ASSERT_EQ(mkdir((Out() + raw).c_str(), 0700), 0);
+    const CString alteredDirectory = altered(Out() + raw) + "/";
+    ASSERT_EQ(mkdir(alteredDirectory.c_str(), 0700), 0);
+    boxes.clear();
+    for (const CString& chosen : {alteredDirectory, Out() + "gone/", In() + "a"}) {
+        directory = std::vector<CString> {chosen};
+        Click(request, "saveAsButton");
+    }
+    EXPECT_EQ(Texts(),
+        (std::vector<std::string> {alteredDirectory
+                + " cannot be used: its name is not valid UTF-8, so the file dialog gives it back altered. "
+                  "Rename the directory or choose another one.",
+            Out() + "gone/ was not found.", In() + "a/ is not a directory."}));
+    EXPECT_TRUE(OpenWindowsOf<CFileProgressDialog>().empty()) << "the request stays pending";
+    directory = std::vector<CString> {Out()};
+    Click(request, "saveAsButton");
+    ASSERT_TRUE(WaitFor([&] { return boxes.size() == 5; }));
+    EXPECT_EQ(ReadFile(Out() + "a"), "1");
+    EXPECT_FALSE(ReadFile(alteredDirectory + "a"));
 }
 
 TEST_F(TransferWindowsTest, ProgressFiguresAreExactAndFinishedShowsOnce)
 {
+    // A locale with digits of its own shows the percentages in ours all the same.
+    QLocale::setDefault(QLocale(QLocale::Arabic, QLocale::Egypt));
     auto* progress = new CFileProgressDialog;
+    QLocale::setDefault(QLocale::system());
     progress->m_strPeer = RECEIVER;
     progress->m_strHeader = "Sending Files To bob (PC2)";
     progress->Create();
@@ -329,6 +377,7 @@ TEST_F(TransferWindowsTest, ProgressFiguresAreExactAndFinishedShowsOnce)
     EXPECT_EQ(LabelText(progress, "fileNameLabel"), "f");
     EXPECT_EQ(LabelText(progress, "fileProgressLabel"), "2000 / 5000");
     EXPECT_EQ(fileBar->value(), 40);
+    EXPECT_EQ(fileBar->text(), "40%");
     EXPECT_EQ(LabelText(progress, "batchProgressLabel"), "50000000 / 100000000");
     EXPECT_EQ(batchBar->value(), 50);
     progress->ShowFile("empty", 0);
