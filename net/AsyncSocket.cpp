@@ -573,9 +573,9 @@ int CAsyncSocket::ReceiveFrom(
     DatagramArrival arrival;
     const int received
         = ReceiveFromHelper(buffer, length, reinterpret_cast<sockaddr*>(&from), &fromLength, flags, &arrival);
-    // Two cards on one LAN both hear each broadcast; only the card chosen for the subnet counts.
+    // Two cards on one LAN both hear each broadcast: only the card chosen for the subnet counts.
     if (received >= 0 && m_pInterfaceWatch
-        && IsRepeatedBroadcast(m_pInterfaceWatch->GetInterfaces(), arrival.nInterfaceIndex,
+        && IsBroadcastToDrop(m_pInterfaceWatch->GetInterfaces(), arrival.nInterfaceIndex,
             ntohl(from.sin_addr.s_addr), arrival.nDestination)) {
         WSASetLastError(WSAEWOULDBLOCK);
         return SOCKET_ERROR;

@@ -73,7 +73,7 @@ std::vector<int> BroadcastIndexes(const std::vector<NetInterface>& chosen)
     return indexes;
 }
 
-bool IsRepeatedBroadcast(const std::vector<NetInterface>& interfaces, int arrivalIndex, std::uint32_t source,
+bool IsBroadcastToDrop(const std::vector<NetInterface>& interfaces, int arrivalIndex, std::uint32_t source,
     std::uint32_t destination)
 {
     if (arrivalIndex <= 0 || !IsBroadcastTo(interfaces, destination)) {
@@ -82,8 +82,13 @@ bool IsRepeatedBroadcast(const std::vector<NetInterface>& interfaces, int arriva
     const std::vector<NetInterface> chosen = ChooseBroadcastInterfaces(interfaces);
     bool arrivalServes = false;
     bool arrivalQualifies = false;
+    bool arrivalHasAddress = false;
     for (const NetInterface& entry : interfaces) {
-        if (entry.nIndex != arrivalIndex || !CanBroadcast(entry)) {
+        if (entry.nIndex != arrivalIndex) {
+            continue;
+        }
+        arrivalHasAddress = true;
+        if (!CanBroadcast(entry)) {
             continue;
         }
         arrivalQualifies = true;
@@ -98,5 +103,5 @@ bool IsRepeatedBroadcast(const std::vector<NetInterface>& interfaces, int arriva
     }
     // A sender outside every subnet of the card (a peer with a stray address): the card counts
     // only if it serves one of its subnets itself.
-    return arrivalQualifies && !arrivalServes;
+    return !arrivalHasAddress || (arrivalQualifies && !arrivalServes);
 }

@@ -28,7 +28,8 @@ std::vector<NetInterface> ChooseBroadcastInterfaces(const std::vector<NetInterfa
 // The interface indexes of the chosen addresses, each once, lowest first.
 std::vector<int> BroadcastIndexes(const std::vector<NetInterface>& chosen);
 // True for a broadcast (to 255.255.255.255 or to a subnet's broadcast address) that arrived on
-// an interface other than the one chosen for its subnet: the same datagram also arrives on the
-// chosen one. Anything the list cannot place is kept.
-bool IsRepeatedBroadcast(const std::vector<NetInterface>& interfaces, int arrivalIndex, std::uint32_t source,
+// an interface other than the one chosen for its subnet, since the same datagram also arrives on
+// the chosen one, or on an interface without an IPv4 address, where nobody can be answered (the
+// hello that follows its address brings the replies). Anything else the list cannot place is kept.
+bool IsBroadcastToDrop(const std::vector<NetInterface>& interfaces, int arrivalIndex, std::uint32_t source,
     std::uint32_t destination);

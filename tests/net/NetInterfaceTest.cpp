@@ -47,16 +47,18 @@ TEST(NetInterfaceTest, BroadcastCountsOnlyOnTheCardChosenForItsSubnet)
     const std::uint32_t all = 0xFFFFFFFFu;
     const std::uint32_t office = Ip(192, 168, 1, 7);
     // Ethernet and Wi-Fi both hear the office's broadcasts; Wi-Fi's copy is the repeat.
-    EXPECT_FALSE(IsRepeatedBroadcast(Laptop, 2, office, all));
-    EXPECT_TRUE(IsRepeatedBroadcast(Laptop, 4, office, all));
-    EXPECT_TRUE(IsRepeatedBroadcast(Laptop, 4, office, Ip(192, 168, 1, 255)));
-    // Unicast, and arrivals the list cannot place, always count.
-    EXPECT_FALSE(IsRepeatedBroadcast(Laptop, 4, office, Ip(192, 168, 1, 30)));
-    EXPECT_FALSE(IsRepeatedBroadcast(Laptop, 0, office, all));
-    EXPECT_FALSE(IsRepeatedBroadcast(Laptop, 9, office, all));
+    EXPECT_FALSE(IsBroadcastToDrop(Laptop, 2, office, all));
+    EXPECT_TRUE(IsBroadcastToDrop(Laptop, 4, office, all));
+    EXPECT_TRUE(IsBroadcastToDrop(Laptop, 4, office, Ip(192, 168, 1, 255)));
+    // Unicast, and arrivals the system did not place, always count; a card without an address
+    // cannot answer yet.
+    EXPECT_FALSE(IsBroadcastToDrop(Laptop, 4, office, Ip(192, 168, 1, 30)));
+    EXPECT_FALSE(IsBroadcastToDrop(Laptop, 0, office, all));
+    EXPECT_TRUE(IsBroadcastToDrop(Laptop, 9, office, all));
+    EXPECT_FALSE(IsBroadcastToDrop(Laptop, 9, office, Ip(192, 168, 1, 30)));
     // Each LAN of a card with two subnets counts; a stray sender counts on a serving card only.
-    EXPECT_FALSE(IsRepeatedBroadcast(Laptop, 3, Ip(10, 78, 0, 9), all));
-    EXPECT_FALSE(IsRepeatedBroadcast(Laptop, 3, Ip(8, 8, 8, 8), all));
-    EXPECT_FALSE(IsRepeatedBroadcast(Laptop, 2, Ip(8, 8, 8, 8), all));
-    EXPECT_TRUE(IsRepeatedBroadcast(Laptop, 4, Ip(8, 8, 8, 8), all));
+    EXPECT_FALSE(IsBroadcastToDrop(Laptop, 3, Ip(10, 78, 0, 9), all));
+    EXPECT_FALSE(IsBroadcastToDrop(Laptop, 3, Ip(8, 8, 8, 8), all));
+    EXPECT_FALSE(IsBroadcastToDrop(Laptop, 2, Ip(8, 8, 8, 8), all));
+    EXPECT_TRUE(IsBroadcastToDrop(Laptop, 4, Ip(8, 8, 8, 8), all));
 }
