@@ -65,8 +65,9 @@ public:
     // Sends to 255.255.255.255 out of that one interface.
     int SendToInterface(const void* buffer, int length, unsigned port, int interfaceIndex, int flags = 0);
     // Writes the sender's dotted address and port only on success. With an interface watch, a
-    // broadcast that arrived on a second card of its subnet is read and dropped: the result is
-    // then -1 with WSAEWOULDBLOCK, as if nothing had come.
+    // broadcast that arrived where it does not count (IsBroadcastToDrop: a second card of its
+    // subnet, a card without an address) is read and dropped: the result is then -1 with
+    // WSAEWOULDBLOCK, as if nothing had come.
     int ReceiveFrom(void* buffer, int length, CString& senderAddress, unsigned& senderPort, int flags = 0);
     // Broadcasts by and hears through the interfaces the watch keeps (null: the routing table
     // alone). The watch must outlive the socket's sends and reads; the socket must be open.
