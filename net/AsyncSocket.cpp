@@ -1,9 +1,12 @@
 #include "net/AsyncSocket.h"
 
+#include "net/InterfaceWatch.h"
+
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -598,7 +601,36 @@ int CAsyncSocket::SendTo(const void* buffer, int length, unsigned port, const ch
         return 0;
     }
     const sockaddr_in address = MakeAddress(resolved, port);
-    return SendToHelper(buffer, length, reinterpret_cast<const sockaddr*>(&address), sizeof address, flags);
+    const auto* to = reinterpret_cast<const sockaddr*>(&address);
+    const std::vector<int> interfaces
+        = host || !m_pInterfaceWatch ? std::vector<int> {} : m_pInterfaceWatch->GetBroadcastIndexes();
+    // The routing table sends a limited broadcast to one interface at most, and to none without
+    // a default route; the interface index in IP_PKTINFO sends it straight out of each LAN.
+    if (interfaces.empty()) {
+        return SendToHelper(buffer, length, to, sizeof address, flags, 0);
+    }
+    int result = SOCKET_ERROR;
+    int error = 0;
+    for (const int index : interfaces) {
+        const int sent = SendToHelper(buffer, length, to, sizeof address, flags, index);
+        if (sent >= 0) {
+            result = sent;
+        } else {
+            error = WSAGetLastError();
+        }
+    }
+    if (result == SOCKET_ERROR) {
+        WSASetLastError(error);
+    }
+    return result;
+}
+
+int CAsyncSocket::SendToInterface(
+    const void* buffer, int length, unsigned port, int interfaceIndex, int flags)
+{
+    const sockaddr_in address = MakeAddress(in_addr {htonl(INADDR_BROADCAST)}, port);
+    return SendToHelper(
+        buffer, length, reinterpret_cast<const sockaddr*>(&address), sizeof address, flags, interfaceIndex);
 }
 
 int CAsyncSocket::ReceiveFrom(
@@ -606,13 +638,32 @@ int CAsyncSocket::ReceiveFrom(
 {
     sockaddr_in from {};
     socklen_t fromLength = sizeof from;
+    DatagramArrival arrival;
     const int received
-        = ReceiveFromHelper(buffer, length, reinterpret_cast<sockaddr*>(&from), &fromLength, flags);
+        = ReceiveFromHelper(buffer, length, reinterpret_cast<sockaddr*>(&from), &fromLength, flags, &arrival);
+    // Two cards on one LAN both hear each broadcast: only the card chosen for the subnet counts.
+    if (received >= 0 && m_pInterfaceWatch
+        && IsBroadcastToDrop(m_pInterfaceWatch->GetInterfaces(), arrival.nInterfaceIndex,
+            ntohl(from.sin_addr.s_addr), arrival.nDestination)) {
+        WSASetLastError(WSAEWOULDBLOCK);
+        return SOCKET_ERROR;
+    }
     if (received >= 0) {
         senderAddress = DottedAddress(from);
         senderPort = ntohs(from.sin_port);
     }
     return received;
+}
+
+bool CAsyncSocket::SetInterfaceWatch(const CInterfaceWatch* watch)
+{
+    const int on = watch ? 1 : 0;
+    if (setsockopt(m_hSocket, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) < 0) {
+        FailWithErrno();
+        return false;
+    }
+    m_pInterfaceWatch = watch;
+    return true;
 }
 
 bool CAsyncSocket::SetSockOpt(int option, const void* value, socklen_t length, int level)
@@ -683,14 +734,22 @@ bool CAsyncSocket::ConnectHelper(const sockaddr* address, socklen_t length)
 }
 
 int CAsyncSocket::ReceiveFromHelper(
-    void* buffer, int length, sockaddr* from, socklen_t* fromLength, int flags)
+    void* buffer, int length, sockaddr* from, socklen_t* fromLength, int flags, DatagramArrival* arrival)
 {
     if (length < 0) {
         WSASetLastError(WSAEINVAL);
         return SOCKET_ERROR;
     }
-    const ssize_t received
-        = recvfrom(m_hSocket, buffer, static_cast<size_t>(length), flags, from, fromLength);
+    iovec data {buffer, static_cast<size_t>(length)};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr message {};
+    message.msg_name = from;
+    message.msg_namelen = fromLength ? *fromLength : 0;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = arrival ? control : nullptr;
+    message.msg_controllen = arrival ? sizeof control : 0;
+    const ssize_t received = recvmsg(m_hSocket, &message, flags);
     const int error = errno;
     if (IsOwnerThread() && m_pWatcher) {
         m_pWatcher->ResumeReads(flags & MSG_OOB);
@@ -699,18 +758,52 @@ int CAsyncSocket::ReceiveFromHelper(
         WSASetLastError(WsaErrorFromErrno(error));
         return SOCKET_ERROR;
     }
+    if (fromLength) {
+        *fromLength = message.msg_namelen;
+    }
+    if (arrival) {
+        *arrival = {};
+        for (cmsghdr* item = CMSG_FIRSTHDR(&message); item; item = CMSG_NXTHDR(&message, item)) {
+            if (item->cmsg_level == IPPROTO_IP && item->cmsg_type == IP_PKTINFO
+                && item->cmsg_len >= CMSG_LEN(sizeof(in_pktinfo))) {
+                in_pktinfo info {};
+                std::memcpy(&info, CMSG_DATA(item), sizeof info);
+                arrival->nInterfaceIndex = info.ipi_ifindex;
+                arrival->nDestination = ntohl(info.ipi_addr.s_addr);
+            }
+        }
+    }
     return static_cast<int>(received);
 }
 
 int CAsyncSocket::SendToHelper(
-    const void* buffer, int length, const sockaddr* to, socklen_t toLength, int flags)
+    const void* buffer, int length, const sockaddr* to, socklen_t toLength, int flags, int interfaceIndex)
 {
     if (length < 0) {
         WSASetLastError(WSAEINVAL);
         return SOCKET_ERROR;
     }
-    const ssize_t sent
-        = sendto(m_hSocket, buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL, to, toLength);
+    iovec data {const_cast<void*>(buffer), static_cast<size_t>(length)};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr message {};
+    message.msg_name = const_cast<sockaddr*>(to);
+    message.msg_namelen = toLength;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    if (interfaceIndex > 0) {
+        // The kernel then sends a limited broadcast straight out of that device, from its
+        // primary address.
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* item = CMSG_FIRSTHDR(&message);
+        item->cmsg_level = IPPROTO_IP;
+        item->cmsg_type = IP_PKTINFO;
+        item->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info {};
+        info.ipi_ifindex = interfaceIndex;
+        std::memcpy(CMSG_DATA(item), &info, sizeof info);
+    }
+    const ssize_t sent = sendmsg(m_hSocket, &message, flags | MSG_NOSIGNAL);
     if (sent >= 0) {
         return static_cast<int>(sent);
     }

@@ -3,13 +3,23 @@
 #include "framework/CString.h"
 #include "net/SocketError.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <thread>
 
 #include <sys/socket.h>
 
+class CInterfaceWatch;
 class QSocketNotifier;
+
+// Where a datagram arrived: the interface index and the destination address of its header in
+// host byte order; both 0 when the system did not say.
+struct DatagramArrival
+{
+    int nInterfaceIndex = 0;
+    std::uint32_t nDestination = 0;
+};
 
 // One IPv4 socket in non-blocking mode whose readiness arrives as calls of the On... operations,
 // on the thread that created it (the user-interface thread). Notifications come one at a time;
@@ -48,10 +58,20 @@ public:
     // the owner's thread; only the owner's calls re-arm the watches.
     virtual int Receive(void* buffer, int length, int flags = 0);
     virtual int Send(const void* buffer, int length, int flags = 0);
-    // A null host is the limited broadcast address 255.255.255.255.
+    // A null host is the limited broadcast address 255.255.255.255. With an interface watch it
+    // goes out once on every interface the watch chooses, whatever the routing table says; the
+    // result is then that of the last send that worked, or -1 when none did.
     int SendTo(const void* buffer, int length, unsigned port, const char* host = nullptr, int flags = 0);
-    // Writes the sender's dotted address and port only on success.
+    // Sends to 255.255.255.255 out of that one interface.
+    int SendToInterface(const void* buffer, int length, unsigned port, int interfaceIndex, int flags = 0);
+    // Writes the sender's dotted address and port only on success. With an interface watch, a
+    // broadcast that arrived where it does not count (IsBroadcastToDrop: a second card of its
+    // subnet, a card without an address) is read and dropped: the result is then -1 with
+    // WSAEWOULDBLOCK, as if nothing had come.
     int ReceiveFrom(void* buffer, int length, CString& senderAddress, unsigned& senderPort, int flags = 0);
+    // Broadcasts by and hears through the interfaces the watch keeps (null: the routing table
+    // alone). The watch must outlive the socket's sends and reads; the socket must be open.
+    bool SetInterfaceWatch(const CInterfaceWatch* watch);
 
     bool SetSockOpt(int option, const void* value, socklen_t length, int level = SOL_SOCKET);
     bool GetPeerName(CString& address, unsigned& port) const;
@@ -67,9 +87,12 @@ protected:
     virtual void OnClose(int errorCode);
 
     virtual bool ConnectHelper(const sockaddr* address, socklen_t length);
-    virtual int ReceiveFromHelper(void* buffer, int length, sockaddr* from, socklen_t* fromLength, int flags);
-    virtual int SendToHelper(
-        const void* buffer, int length, const sockaddr* to, socklen_t toLength, int flags);
+    // arrival, when not null, receives where the datagram came in (needs IP_PKTINFO on the socket).
+    virtual int ReceiveFromHelper(
+        void* buffer, int length, sockaddr* from, socklen_t* fromLength, int flags, DatagramArrival* arrival);
+    // A non-zero interfaceIndex sends out of that interface (IP_PKTINFO).
+    virtual int SendToHelper(const void* buffer, int length, const sockaddr* to, socklen_t toLength,
+        int flags, int interfaceIndex);
 
     // True when the calling thread is the one that notifications are delivered on.
     bool IsOwnerThread() const;
@@ -92,4 +115,5 @@ private:
 
     std::unique_ptr<Watcher> m_pWatcher;
     std::thread::id m_ownerThread;
+    const CInterfaceWatch* m_pInterfaceWatch = nullptr;
 };

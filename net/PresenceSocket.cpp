@@ -3,11 +3,21 @@
 #include "framework/MainWindowLink.h"
 #include "net/LocalIdentity.h"
 
+#include <cstdio>
+
+#include <arpa/inet.h>
+
 CPresenceSocket::CPresenceSocket()
 {
     const CString hostName = LocalHostName();
     m_strIdentity = BuildIdentity(LocalUserName(), hostName);
     m_strLocalAddress = ResolveHostAddress(hostName);
+}
+
+CPresenceSocket::~CPresenceSocket()
+{
+    // The socket goes before the interface watch it sends through.
+    Close();
 }
 
 bool CPresenceSocket::Start(unsigned port)
@@ -20,6 +30,10 @@ bool CPresenceSocket::Start(unsigned port)
     if (!SetSockOpt(SO_BROADCAST, &enable, sizeof enable)) {
         return false;
     }
+    // Without the watch the routing table alone decides where broadcasts go.
+    if (m_interfaceWatch.Start([this](int index, bool returned) { OnNewInterface(index, returned); })) {
+        SetInterfaceWatch(&m_interfaceWatch);
+    }
     SendDatagram(KIND_HELLO, m_strIdentity, nullptr);
     return true;
 }
@@ -27,7 +41,16 @@ bool CPresenceSocket::Start(unsigned port)
 int CPresenceSocket::SendDatagram(std::uint32_t kind, const CString& text, const char* destination)
 {
     const CString datagram = EncodeDatagram(kind, text);
-    return SendTo(datagram.data(), static_cast<int>(datagram.size()), m_nPort, destination);
+    const int result = SendTo(datagram.data(), static_cast<int>(datagram.size()), m_nPort, destination);
+    // Nobody hears this copy then; say so once, as for a port that cannot be opened.
+    if (!destination && result == SOCKET_ERROR && m_hSocket != INVALID_SOCKET
+        && !m_bBroadcastFailureReported) {
+        m_bBroadcastFailureReported = true;
+        const int error = WSAGetLastError();
+        std::fprintf(stderr, "quorvane: cannot broadcast on UDP port %u: %s (error %d)\n", m_nPort,
+            error == WSAENETUNREACH ? "no network is reachable" : "the datagram could not be sent", error);
+    }
+    return result;
 }
 
 int CPresenceSocket::SendText(const CString& text, const char* destination)
@@ -40,6 +63,17 @@ int CPresenceSocket::SendLeave()
     return SendDatagram(KIND_LEAVE, m_strIdentity, nullptr);
 }
 
+void CPresenceSocket::OnNewInterface(int interfaceIndex, bool returned)
+{
+    for (const std::uint32_t kind : {KIND_LEAVE, KIND_HELLO}) {
+        if (kind == KIND_LEAVE && !returned) {
+            continue;
+        }
+        const CString datagram = EncodeDatagram(kind, m_strIdentity);
+        SendToInterface(datagram.data(), static_cast<int>(datagram.size()), m_nPort, interfaceIndex);
+    }
+}
+
 void CPresenceSocket::OnReceive(int)
 {
     // One byte more than the largest datagram, so that an over-long one shows and is dropped.
@@ -47,7 +81,8 @@ void CPresenceSocket::OnReceive(int)
     CString source;
     unsigned sourcePort = 0;
     const int length = ReceiveFrom(buffer, sizeof buffer, source, sourcePort, MSG_TRUNC);
-    if (length < 0 || static_cast<std::size_t>(length) > DATAGRAM_MAX_SIZE) {
+    // An empty datagram carries no kind at all: it is not a hello with an empty name.
+    if (length <= 0 || static_cast<std::size_t>(length) > DATAGRAM_MAX_SIZE) {
         return;
     }
     const Datagram datagram = DecodeDatagram(buffer, static_cast<std::size_t>(length));
@@ -88,6 +123,18 @@ void CPresenceSocket::HandleDatagram(std::uint32_t kind, const CString& text, co
 bool CPresenceSocket::IsOwnAddress(const CString& source) const
 {
     // The host name usually resolves to 127.0.1.1 on Linux, never the address a broadcast
-    // comes from, so every address of this computer counts as its own.
-    return source == m_strLocalAddress || IsLocalInterfaceAddress(source);
+    // comes from, so every address of this computer counts as its own. 0.0.0.0 is what a copy
+    // sends from before its interface has an address: nobody can be answered there.
+    if (source == m_strLocalAddress) {
+        return true;
+    }
+    in_addr address {};
+    if (inet_pton(AF_INET, source.c_str(), &address) != 1) {
+        return false;
+    }
+    if (address.s_addr == htonl(INADDR_ANY)) {
+        return true;
+    }
+    return m_interfaceWatch.IsRunning() ? m_interfaceWatch.IsOwnAddress(ntohl(address.s_addr))
+                                        : IsLocalInterfaceAddress(source);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/Datagram.h"
+#include "net/InterfaceWatch.h"
 #include "net/Socket.h"
 
 // The datagram socket on UDP port 100: announces this user, keeps the main window's peer list
@@ -10,10 +11,12 @@ class CPresenceSocket : public CSocket
 public:
     // Fixes the local identity; opens nothing.
     CPresenceSocket();
+    ~CPresenceSocket() override;
 
-    // Opens the socket with broadcasting allowed and broadcasts the hello.
+    // Opens the socket with broadcasting allowed, starts watching the interfaces and broadcasts
+    // the hello.
     bool Start(unsigned port = PRESENCE_PORT);
-    // A null destination broadcasts.
+    // A null destination broadcasts, on every LAN this computer is on.
     int SendDatagram(std::uint32_t kind, const CString& text, const char* destination);
     int SendText(const CString& text, const char* destination);
     int SendLeave();
@@ -27,8 +30,13 @@ protected:
 
 private:
     bool IsOwnAddress(const CString& source) const;
+    // An interface that came up later hears a hello of its own, after a leave when it was there
+    // before, so that peers still listing us do not list us twice.
+    void OnNewInterface(int interfaceIndex, bool returned);
 
     CString m_strIdentity;
     CString m_strLocalAddress;
     unsigned m_nPort = PRESENCE_PORT;
+    CInterfaceWatch m_interfaceWatch;
+    bool m_bBroadcastFailureReported = false;
 };

@@ -107,14 +107,15 @@ bool CSocket::ConnectHelper(const sockaddr* address, socklen_t length)
     return false;
 }
 
-int CSocket::ReceiveFromHelper(void* buffer, int length, sockaddr* from, socklen_t* fromLength, int flags)
+int CSocket::ReceiveFromHelper(
+    void* buffer, int length, sockaddr* from, socklen_t* fromLength, int flags, DatagramArrival* arrival)
 {
     if (m_pbBlocking) {
         FailInProgress();
         return SOCKET_ERROR;
     }
     int received;
-    while ((received = CAsyncSocket::ReceiveFromHelper(buffer, length, from, fromLength, flags))
+    while ((received = CAsyncSocket::ReceiveFromHelper(buffer, length, from, fromLength, flags, arrival))
         == SOCKET_ERROR) {
         if (WSAGetLastError() != WSAEWOULDBLOCK || !PumpMessages(FD_READ)) {
             return SOCKET_ERROR;
@@ -123,7 +124,8 @@ int CSocket::ReceiveFromHelper(void* buffer, int length, sockaddr* from, socklen
     return received;
 }
 
-int CSocket::SendToHelper(const void* buffer, int length, const sockaddr* to, socklen_t toLength, int flags)
+int CSocket::SendToHelper(
+    const void* buffer, int length, const sockaddr* to, socklen_t toLength, int flags, int interfaceIndex)
 {
     if (m_pbBlocking) {
         FailInProgress();
@@ -131,7 +133,8 @@ int CSocket::SendToHelper(const void* buffer, int length, const sockaddr* to, so
     }
     int sent;
     bool waited = false;
-    while ((sent = CAsyncSocket::SendToHelper(buffer, length, to, toLength, flags)) == SOCKET_ERROR) {
+    while ((sent = CAsyncSocket::SendToHelper(buffer, length, to, toLength, flags, interfaceIndex))
+        == SOCKET_ERROR) {
         if (WSAGetLastError() != WSAEWOULDBLOCK || !PumpMessages(FD_WRITE)) {
             return SOCKET_ERROR;
         }

@@ -20,10 +20,10 @@ public:
 
 protected:
     bool ConnectHelper(const sockaddr* address, socklen_t length) override;
-    int ReceiveFromHelper(
-        void* buffer, int length, sockaddr* from, socklen_t* fromLength, int flags) override;
-    int SendToHelper(
-        const void* buffer, int length, const sockaddr* to, socklen_t toLength, int flags) override;
+    int ReceiveFromHelper(void* buffer, int length, sockaddr* from, socklen_t* fromLength, int flags,
+        DatagramArrival* arrival) override;
+    int SendToHelper(const void* buffer, int length, const sockaddr* to, socklen_t toLength, int flags,
+        int interfaceIndex) override;
 
     // Called while waiting; true ends the wait early. The base handles repaints only.
     virtual bool OnMessagePending();

@@ -4,11 +4,13 @@
 #include "tests/support/UdpPeer.h"
 #include "tests/support/Wait.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -40,11 +42,25 @@ void SendFrom(RunningCopy& copy, const QString& command, const QString& text)
     copy.Set(*sendWindow, "messageEdit", text);
     copy.Click(*sendWindow, "Send");
 }
+
+// The lines of the copy's standard error that say a broadcast could not go out.
+int BroadcastFailures(const QString& errorOutput)
+{
+    return static_cast<int>(errorOutput.count("quorvane: cannot broadcast"));
+}
+
+// Runs "ip -n <namespace of host> ARGS..." for a change of the network under a running copy.
+bool ChangeNetwork(int host, const QStringList& arguments)
+{
+    const QString ns = qEnvironmentVariable(QStringLiteral("QLAN_NS_%1").arg(host).toUtf8().constData());
+    return QProcess::execute("ip", QStringList {"-n", ns} + arguments) == 0;
+}
 } // namespace
 
 TEST(PresenceEndToEndTest, ThreeCopiesFindEachOtherExchangeMessagesAndPart)
 {
     REQUIRE_LAN(3);
+    REQUIRE_TOPOLOGY("plain");
     std::vector<std::unique_ptr<RunningCopy>> copies;
     for (int host = 1; host <= 3; ++host) {
         copies.push_back(std::make_unique<RunningCopy>(host));
@@ -111,6 +127,7 @@ TEST(PresenceEndToEndTest, ThreeCopiesFindEachOtherExchangeMessagesAndPart)
 TEST(PresenceEndToEndTest, ALostDisplayEndsTheCopyWithOneLeave)
 {
     REQUIRE_LAN(2);
+    REQUIRE_TOPOLOGY("plain");
     if (QStandardPaths::findExecutable("Xvfb").isEmpty()) {
         GTEST_SKIP() << "Xvfb is missing; scripts/install-deps installs it";
     }
@@ -134,3 +151,122 @@ TEST(PresenceEndToEndTest, ALostDisplayEndsTheCopyWithOneLeave)
     const Datagram identity = DecodeDatagram(hello->bytes.data(), hello->bytes.size());
     EXPECT_EQ(heard, (std::vector<std::string> {EncodeDatagram(KIND_LEAVE, identity.text)}));
 }
+
+// The networks users have beyond one card with a default route (tools/lan.sh builds them). The
+// odd host is the one with the unusual network; every other host sees only it, since in
+// two-lans host 3 is on the second LAN, out of host 1's reach.
+class NetworkTopologyTest : public ::testing::TestWithParam<std::string>
+{
+};
+
+TEST_P(NetworkTopologyTest, EachCopyListsTheOthersOnceHearsEachAnnounceOnceAndDropsTheLeaver)
+{
+    REQUIRE_TOPOLOGY(GetParam());
+    const int odd = lan::OddHost();
+    const bool late = GetParam() == "late-address";
+    std::vector<std::unique_ptr<RunningCopy>> copies;
+    for (int host = 1; host <= lan::HostCount(); ++host) {
+        copies.push_back(std::make_unique<RunningCopy>(host));
+        ASSERT_TRUE(copies.back()->IsRunning());
+        MainWindow(*copies.back());
+    }
+    RunningCopy& subject = *copies[static_cast<size_t>(odd - 1)];
+    // Copies hear each other on a shared LAN (the same /24), and the odd host is on every LAN.
+    auto hears = [&](size_t sender, size_t receiver) {
+        const QString lanOf = copies[sender]->Address().section('.', 0, 2);
+        return sender != receiver
+            && (copies[sender].get() == &subject || copies[receiver].get() == &subject
+                || lanOf == copies[receiver]->Address().section('.', 0, 2));
+    };
+
+    if (late) {
+        // Without an address nobody hears it, which it says.
+        Settle(500);
+        EXPECT_FALSE(copies[0]->ListEntries(MainWindow(*copies[0]), "peerList").contains(subject.Identity()));
+        EXPECT_EQ(BroadcastFailures(subject.ErrorOutput()), 1);
+
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_TRUE(ChangeNetwork(odd,
+            {"addr", "add", qEnvironmentVariable("QLAN_LATE_ADDRESS"), "dev",
+                qEnvironmentVariable("QLAN_LATE_DEVICE")}));
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                return copies[0]
+                    ->ListEntries(MainWindow(*copies[0]), "peerList")
+                    .contains(subject.Identity());
+            },
+            10000));
+        std::cout << "listed " << clock.elapsed() << " ms after its address appeared" << std::endl;
+    }
+
+    for (size_t i = 0; i < copies.size(); ++i) {
+        QStringList heard;
+        for (size_t j = 0; j < copies.size(); ++j) {
+            if (hears(j, i)) {
+                heard << copies[j]->Identity();
+            }
+        }
+        EXPECT_TRUE(WaitFor([&] {
+            return copies[i]->ListEntries(MainWindow(*copies[i]), "peerList") == Sorted(heard);
+        })) << "copy "
+            << i + 1 << " lists "
+            << copies[i]->ListEntries(MainWindow(*copies[i]), "peerList").join(", ").toStdString();
+    }
+
+    // Every announcement reaches each LAN once, however many cards hear it.
+    for (size_t sender = 0; sender < copies.size(); ++sender) {
+        const QString text = QStringLiteral("from host %1").arg(sender + 1);
+        SendFrom(*copies[sender], "Announce", text);
+        for (size_t receiver = 0; receiver < copies.size(); ++receiver) {
+            if (hears(sender, receiver)) {
+                EXPECT_TRUE(copies[receiver]->WaitForWindow("Receive Message"));
+            }
+        }
+        Settle(500);
+        for (size_t receiver = 0; receiver < copies.size(); ++receiver) {
+            const auto windows = copies[receiver]->WindowsTitled("Receive Message");
+            EXPECT_EQ(windows.size(), hears(sender, receiver) ? 1u : 0u)
+                << "copy " << receiver + 1 << " and the announcement of copy " << sender + 1;
+            for (const RunningCopy::Window& window : windows) {
+                EXPECT_EQ(copies[receiver]->Text(window, "messageEdit"), text);
+                copies[receiver]->Click(window, "Close");
+            }
+        }
+    }
+
+    if (late) {
+        // A renewal says nothing; an address that comes back says goodbye before hello.
+        const QStringList address {
+            qEnvironmentVariable("QLAN_LATE_ADDRESS"), "dev", qEnvironmentVariable("QLAN_LATE_DEVICE")};
+        ASSERT_TRUE(ChangeNetwork(odd,
+            QStringList {"addr", "change"} + address
+                + QStringList {"valid_lft", "3600", "preferred_lft", "3600"}));
+        ASSERT_TRUE(ChangeNetwork(odd, QStringList {"addr", "del"} + address));
+        ASSERT_TRUE(ChangeNetwork(odd, QStringList {"addr", "add"} + address));
+        Settle(1500);
+        EXPECT_EQ(copies[0]->ListEntries(MainWindow(*copies[0]), "peerList").count(subject.Identity()), 1);
+    } else {
+        EXPECT_EQ(BroadcastFailures(subject.ErrorOutput()), 0);
+    }
+
+    EXPECT_TRUE(subject.Terminate());
+    for (size_t i = 0; i < copies.size(); ++i) {
+        if (copies[i].get() != &subject) {
+            EXPECT_TRUE(WaitFor([&] {
+                return !copies[i]
+                            ->ListEntries(MainWindow(*copies[i]), "peerList")
+                            .contains(subject.Identity());
+            })) << "copy "
+                << i + 1;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Networks, NetworkTopologyTest,
+    ::testing::Values("no-gateway", "two-lans", "same-lan", "vpn-tun", "late-address"),
+    [](const ::testing::TestParamInfo<std::string>& info) {
+        std::string name = info.param;
+        std::replace(name.begin(), name.end(), '-', '_');
+        return name;
+    });

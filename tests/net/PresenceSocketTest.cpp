@@ -17,6 +17,12 @@ std::string Raw(std::uint32_t kind, const std::string& text)
     return bytes + text;
 }
 
+class TestPresenceSocket : public CPresenceSocket
+{
+public:
+    using CPresenceSocket::HandleDatagram;
+};
+
 class PresenceSocketTest : public ::testing::Test
 {
 protected:
@@ -38,7 +44,7 @@ protected:
 
     FakeMainWindow mainWindow;
     UdpPeer peer {2, PRESENCE_PORT};
-    CPresenceSocket socket;
+    TestPresenceSocket socket;
     std::optional<UdpPeer::Received> hello;
 };
 } // namespace
@@ -106,6 +112,8 @@ TEST_F(PresenceSocketTest, MessageIsShownWithTheSendersListedNameOrEmpty)
 
 TEST_F(PresenceSocketTest, OddDatagramsAreReadAsTheLayoutSays)
 {
+    // An empty datagram is no hello of an empty name, and what follows it is still heard.
+    FromPeer("");
     FromPeer(std::string(1, '\x02'));
     FromPeer(Raw(KIND_MESSAGE, std::string("hi\0ignored", 10)));
     FromPeer(Raw(4, "unknown kind"));
@@ -117,6 +125,7 @@ TEST_F(PresenceSocketTest, OddDatagramsAreReadAsTheLayoutSays)
     EXPECT_EQ(mainWindow.messages[1].second, "hi");
     EXPECT_EQ(mainWindow.messages[2].second, std::string(2000, 'm'));
     EXPECT_TRUE(mainWindow.added.empty());
+    EXPECT_FALSE(peer.Receive(300)) << "nothing is answered";
 }
 
 TEST_F(PresenceSocketTest, OwnDatagramsAreIgnored)
@@ -128,6 +137,8 @@ TEST_F(PresenceSocketTest, OwnDatagramsAreIgnored)
     const std::string ownHello = Raw(KIND_HELLO, "me (here)");
     sameHost.SendTo(
         ownHello.data(), static_cast<int>(ownHello.size()), PRESENCE_PORT, lan::Address(1).c_str());
+    // A copy whose interface has no address yet broadcasts from 0.0.0.0.
+    socket.HandleDatagram(KIND_HELLO, "me (before my address)", "0.0.0.0");
     Settle(200);
     EXPECT_TRUE(mainWindow.messages.empty());
     EXPECT_TRUE(mainWindow.added.empty());

@@ -33,6 +33,17 @@ std::string HostName(int host)
     return Env("QLAN_NAME_" + std::to_string(host));
 }
 
+std::string Topology()
+{
+    const std::string topology = Env("QLAN_TOPOLOGY");
+    return topology.empty() ? "plain" : topology;
+}
+
+int OddHost()
+{
+    return std::atoi(Env("QLAN_ODD_HOST").c_str());
+}
+
 sockaddr_in SocketAddress(const std::string& dotted, unsigned port)
 {
     sockaddr_in address {};

@@ -12,6 +12,10 @@ namespace lan {
 int HostCount();
 std::string Address(int host);
 std::string HostName(int host);
+// The topology of tools/lan.sh that the LAN was built with ("plain" unless lan-run was told),
+// and the host whose network is the unusual one.
+std::string Topology();
+int OddHost();
 
 // A socket opened inside host's network namespace; it keeps belonging to that host whichever
 // thread uses it. Returns -1 on failure.
@@ -27,3 +31,8 @@ sockaddr_in SocketAddress(int host, unsigned port);
 #define REQUIRE_LAN(hosts)                                                                                   \
     if (lan::HostCount() < (hosts))                                                                          \
     GTEST_SKIP() << "needs a virtual LAN of " << (hosts) << " hosts (run through tests/lan-run)"
+
+// Skips a test written for another topology of the virtual LAN.
+#define REQUIRE_TOPOLOGY(name)                                                                               \
+    if (lan::Topology() != (name))                                                                           \
+    GTEST_SKIP() << "runs on the " << (name) << " topology (tests/lan-run --topology)"
