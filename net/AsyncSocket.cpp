@@ -3,6 +3,7 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
+#include <utility>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -483,6 +484,13 @@ void CAsyncSocket::Close()
     m_pWatcher.reset();
     ::close(m_hSocket);
     m_hSocket = INVALID_SOCKET;
+}
+
+int CAsyncSocket::Detach()
+{
+    // The watch goes first, so that nothing already marked ready reaches this object.
+    m_pWatcher.reset();
+    return std::exchange(m_hSocket, INVALID_SOCKET);
 }
 
 int CAsyncSocket::Receive(void* buffer, int length, int flags)
