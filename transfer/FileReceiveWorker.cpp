@@ -10,15 +10,12 @@
 #include <utility>
 
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
-// How long a wait without a stop event lasts before the stop request is looked at again.
-constexpr int STOP_POLL_MS = 100;
 // Progress reaches the window at most this often; each report wakes the user-interface thread,
 // which would otherwise cost a wake-up per read.
 constexpr std::chrono::milliseconds PROGRESS_INTERVAL {20};
@@ -26,13 +23,6 @@ constexpr std::chrono::milliseconds PROGRESS_INTERVAL {20};
 // Set and read on the user-interface thread only: each transfer takes a copy when it starts.
 CFileReceiveWorker::FileWriter g_writer;
 std::atomic<int> g_nRunning {0};
-
-int MillisecondsUntil(std::chrono::steady_clock::time_point moment)
-{
-    using namespace std::chrono;
-    return static_cast<int>(
-        std::max<std::int64_t>(0, ceil<milliseconds>(moment - steady_clock::now()).count()));
-}
 } // namespace
 
 std::shared_ptr<CFileReceiveWorker> CFileReceiveWorker::Start(
@@ -54,19 +44,13 @@ std::shared_ptr<CFileReceiveWorker> CFileReceiveWorker::Start(
 CFileReceiveWorker::CFileReceiveWorker(int socket, Batch batch, FileWriter writer)
     : m_batch(std::move(batch))
     , m_writer(std::move(writer))
-    , m_hStopEvent(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
     , m_hSocket(socket)
 {
 }
 
-CFileReceiveWorker::~CFileReceiveWorker()
-{
-    // Reached once both the thread and the connection have let go: the thread has closed the
-    // file and the socket, and Stop has destroyed the mailbox.
-    if (m_hStopEvent >= 0) {
-        ::close(m_hStopEvent);
-    }
-}
+// Reached once both the thread and the connection have let go: the thread has closed the file and
+// the socket, and Stop has destroyed the mailbox.
+CFileReceiveWorker::~CFileReceiveWorker() = default;
 
 void CFileReceiveWorker::SetFileWriter(FileWriter writer)
 {
@@ -105,16 +89,12 @@ void CFileReceiveWorker::Stop()
         std::lock_guard lock(m_lock);
         m_bStop = true;
         // Only the thread closes the descriptor; shutting it down here lets the peer see the end
-        // at once and wakes a thread that waits on the socket.
+        // at once and ends a wait of the thread on the socket, for reading or for writing.
         if (m_hSocket >= 0) {
             ::shutdown(m_hSocket, SHUT_RDWR);
         }
         m_reports.clear();
         mailbox = std::exchange(m_pMailbox, nullptr);
-    }
-    if (m_hStopEvent >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = ::write(m_hStopEvent, &one, sizeof one);
     }
     delete mailbox;
 }
@@ -126,12 +106,12 @@ void CFileReceiveWorker::Run()
         if (m_batch.total == 0) {
             Post({Report::Finished, 0, 0, {}});
         } else {
+            // Blocking calls, one read and one reply per exchange as in the lock-step bound; the
+            // stop's shutdown ends any wait.
+            fcntl(m_hSocket, F_SETFL, fcntl(m_hSocket, F_GETFL) & ~O_NONBLOCK);
             char buffer[filewire::READ_SIZE];
-            while (AwaitData()) {
-                const ssize_t got = ::recv(m_hSocket, buffer, sizeof buffer, MSG_DONTWAIT);
-                if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-                    continue;
-                }
+            while (!IsStopped()) {
+                const ssize_t got = ReceiveData(buffer, sizeof buffer);
                 if (got <= 0) {
                     // Everything the sender sent before its close has been stored by now.
                     if (!IsStopped()) {
@@ -153,32 +133,36 @@ void CFileReceiveWorker::Run()
     End();
 }
 
-bool CFileReceiveWorker::AwaitData()
+ssize_t CFileReceiveWorker::ReceiveData(char* buffer, size_t size)
 {
     for (;;) {
-        if (IsStopped()) {
-            return false;
+        // Progress held back goes out once the sender has been silent for its interval.
+        SetReceiveTimeout(m_heldProgress.has_value());
+        const ssize_t got = ::recv(m_hSocket, buffer, size, 0);
+        if (got >= 0) {
+            return got;
         }
-        int wait = m_heldProgress ? MillisecondsUntil(m_nextProgress) : -1;
-        if (m_hStopEvent < 0 && (wait < 0 || wait > STOP_POLL_MS)) {
-            wait = STOP_POLL_MS;
-        }
-        pollfd watched[2] = {{m_hSocket, POLLIN, 0}, {m_hStopEvent, POLLIN, 0}};
-        const int ready = ::poll(watched, m_hStopEvent >= 0 ? 2 : 1, wait);
-        if (IsStopped()) {
-            return false;
-        }
-        if (ready < 0 && errno != EINTR) {
-            // Not expected for a valid descriptor; the read that follows tells what is wrong.
-            return true;
-        }
-        if (ready > 0 && watched[0].revents != 0) {
-            return true;
-        }
-        if (m_heldProgress && std::chrono::steady_clock::now() >= m_nextProgress) {
+        const int error = errno;
+        if (error == EAGAIN || error == EWOULDBLOCK) {
             FlushHeldProgress();
+        } else if (error != EINTR) {
+            return got;
+        }
+        if (IsStopped()) {
+            return 0;
         }
     }
+}
+
+void CFileReceiveWorker::SetReceiveTimeout(bool timed)
+{
+    if (timed == m_bTimedReceive) {
+        return;
+    }
+    timeval timeout {};
+    timeout.tv_usec = timed ? std::chrono::microseconds(PROGRESS_INTERVAL).count() : 0;
+    setsockopt(m_hSocket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    m_bTimedReceive = timed;
 }
 
 bool CFileReceiveWorker::ReplyOk()
@@ -189,19 +173,14 @@ bool CFileReceiveWorker::ReplyOk()
         if (IsStopped()) {
             return false;
         }
-        const ssize_t sent = ::send(m_hSocket, reply, left, MSG_NOSIGNAL | MSG_DONTWAIT);
+        // A sender that does not read its replies is held back here, rather than answered less.
+        const ssize_t sent = ::send(m_hSocket, reply, left, MSG_NOSIGNAL);
         if (sent > 0) {
             reply += sent;
             left -= static_cast<size_t>(sent);
             continue;
         }
         if (sent < 0 && errno == EINTR) {
-            continue;
-        }
-        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // A sender that does not read its replies is held back, rather than answered less.
-            pollfd watched[2] = {{m_hSocket, POLLOUT, 0}, {m_hStopEvent, POLLIN, 0}};
-            ::poll(watched, m_hStopEvent >= 0 ? 2 : 1, STOP_POLL_MS);
             continue;
         }
         return false;

@@ -73,8 +73,9 @@ private:
 
     CFileReceiveWorker(int socket, Batch batch, FileWriter writer);
     void Run();
-    // Waits until the socket can be read; false when stopped. Held progress goes out meanwhile.
-    bool AwaitData();
+    // The next read; 0 at the end of the stream or once stopped. Held progress goes out meanwhile.
+    ssize_t ReceiveData(char* buffer, size_t size);
+    void SetReceiveTimeout(bool timed);
     // False when the reply could not go out whole (stopped, or the sender is gone).
     bool ReplyOk();
     StoreResult Store(const char* data, size_t length);
@@ -101,9 +102,9 @@ private:
     std::optional<Report> m_heldProgress;
     std::chrono::steady_clock::time_point m_nextProgress;
 
+    bool m_bTimedReceive = false;
+
     std::atomic<bool> m_bStop {false};
-    // Wakes the thread from its waits on the socket.
-    const int m_hStopEvent;
     // Guards the socket's descriptor against its close (the stop shuts it down meanwhile, and a
     // number closed could already belong to another connection), the reports and the mailbox.
     std::mutex m_lock;
