@@ -40,6 +40,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -296,8 +297,22 @@ int RunMinimalSender(const std::string& path)
 
 // --- host 1: the receiving ends and the bound's server -------------------------------------
 
-// Runs this program again inside host 2 and returns what it printed.
-std::string RunOnHost2(const std::vector<std::string>& args)
+double CpuSeconds(const rusage& usage)
+{
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double OwnCpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return CpuSeconds(usage);
+}
+
+// Runs this program again inside host 2 and returns what it printed; adds the processor time it
+// used to cpuSeconds.
+std::string RunOnHost2(const std::vector<std::string>& args, double* cpuSeconds = nullptr)
 {
     int out[2];
     if (pipe(out) != 0) {
@@ -336,7 +351,11 @@ std::string RunOnHost2(const std::vector<std::string>& args)
     });
     loop.exec();
     close(out[0]);
-    waitpid(child, nullptr, 0);
+    rusage usage {};
+    wait4(child, nullptr, 0, &usage);
+    if (cpuSeconds) {
+        *cpuSeconds += CpuSeconds(usage);
+    }
     return printed;
 }
 
@@ -351,9 +370,22 @@ int Listening(unsigned port, int backlog)
     return listener;
 }
 
-// Megabytes per second of count bound streams of bytes each, at once.
-double BoundRate(int count, long long bytes)
+struct Rate
 {
+    double megabytesPerSecond = 0;
+    // Processor time of both ends for each exchange of a chunk and its reply.
+    double cpuMicroseconds = 0;
+};
+
+double PerExchange(double cpuSeconds, long long bytes)
+{
+    return cpuSeconds * 1e6 / (static_cast<double>(bytes) / filewire::CHUNK_SIZE);
+}
+
+// Count bound streams of bytes each, at once.
+Rate BoundRate(int count, long long bytes)
+{
+    double cpu = -OwnCpuSeconds();
     const int listener = Listening(BOUND_PORT, count);
     std::vector<std::thread> servers;
     for (int i = 0; i < count; ++i) {
@@ -369,13 +401,14 @@ double BoundRate(int count, long long bytes)
         });
     }
     const std::string printed
-        = RunOnHost2({"bench_file_transfer", "--bound", std::to_string(count), std::to_string(bytes)});
+        = RunOnHost2({"bench_file_transfer", "--bound", std::to_string(count), std::to_string(bytes)}, &cpu);
     for (std::thread& server : servers) {
         server.join();
     }
     close(listener);
+    cpu += OwnCpuSeconds();
     const double seconds = std::atof(printed.c_str()) / 1000.0;
-    return seconds > 0 ? count * bytes / 1e6 / seconds : 0;
+    return {seconds > 0 ? count * bytes / 1e6 / seconds : 0, PerExchange(cpu, count * bytes)};
 }
 
 // A minimal receiver on MINIMAL_PORT for one request: answers every header message but the
@@ -499,6 +532,7 @@ struct Result
     qint64 receiverStall = -1;
     long receiverGrowth = 0;
     bool identical = false;
+    double cpuMicroseconds = 0;
 };
 
 enum class Ends { MinimalSender, MinimalReceiver, Ours };
@@ -512,6 +546,7 @@ Result Transfer(Ends ends, int count, const std::string& source, const std::vect
     LoopWatch watch;
     Result result;
     std::string printed;
+    double cpu = -OwnCpuSeconds();
     watch.Start();
     if (ends == Ends::MinimalReceiver) {
         const int listener = Listening(MINIMAL_PORT, 1);
@@ -519,16 +554,16 @@ Result Transfer(Ends ends, int count, const std::string& source, const std::vect
         std::vector<std::string> args
             = {"bench_file_transfer", "--send", "1", std::to_string(MINIMAL_PORT), source};
         args.insert(args.end(), names.begin(), names.end());
-        printed = RunOnHost2(args);
+        printed = RunOnHost2(args, &cpu);
         minimal.join();
         close(listener);
     } else if (ends == Ends::MinimalSender) {
-        printed = "finished " + RunOnHost2({"bench_file_transfer", "--csend", source + names.front()});
+        printed = "finished " + RunOnHost2({"bench_file_transfer", "--csend", source + names.front()}, &cpu);
     } else {
         std::vector<std::string> args = {
             "bench_file_transfer", "--send", std::to_string(count), std::to_string(filewire::PORT), source};
         args.insert(args.end(), names.begin(), names.end());
-        printed = RunOnHost2(args);
+        printed = RunOnHost2(args, &cpu);
     }
     if (ends != Ends::MinimalReceiver) {
         QElapsedTimer settle;
@@ -541,6 +576,8 @@ Result Transfer(Ends ends, int count, const std::string& source, const std::vect
     }
     watch.Stop();
     CFileReceiveWorker::WaitForAll(std::chrono::seconds(5));
+    cpu += OwnCpuSeconds();
+    result.cpuMicroseconds = PerExchange(cpu, count * batchBytes);
 
     char outcome[64] = {};
     long long elapsed = 0;
@@ -641,7 +678,9 @@ int main(int argc, char** argv)
         int count;
         std::vector<std::string> names;
         long long bytes; // of each transfer
-        std::vector<double> bound, program;
+        // Each round's figures.
+        std::vector<double> bound {}, program {}, boundCpu {}, programCpu {}, senderStalls {},
+            receiverStalls {};
         qint64 senderStall = -1;
         qint64 receiverStall = -1;
         long senderGrowth = 0;
@@ -649,25 +688,34 @@ int main(int argc, char** argv)
         bool identical = true;
     };
     std::vector<Scenario> scenarios = {
-        {"receiver (program) <- minimal sender", Ends::MinimalSender, 1, {"whole.bin"}, total, {}, {}},
-        {"sender (program) -> minimal receiver", Ends::MinimalReceiver, 1, batch, total, {}, {}},
-        {"both ends the program", Ends::Ours, 1, batch, total, {}, {}},
-        {"four transfers at once", Ends::Ours, 4, {"quarter.bin"}, total / 4, {}, {}},
+        {"receiver (program) <- minimal sender", Ends::MinimalSender, 1, {"whole.bin"}, total},
+        {"sender (program) -> minimal receiver", Ends::MinimalReceiver, 1, batch, total},
+        {"both ends the program", Ends::Ours, 1, batch, total},
+        {"four transfers at once", Ends::Ours, 4, {"quarter.bin"}, total / 4},
     };
     for (int round = 1; round <= rounds; ++round) {
         for (Scenario& scenario : scenarios) {
-            const double bound = BoundRate(scenario.count, scenario.bytes);
+            const Rate bound = BoundRate(scenario.count, scenario.bytes);
             const Result result
                 = Transfer(scenario.ends, scenario.count, dir, scenario.names, scenario.bytes);
-            scenario.bound.push_back(bound);
+            scenario.bound.push_back(bound.megabytesPerSecond);
             scenario.program.push_back(result.megabytesPerSecond);
+            scenario.boundCpu.push_back(bound.cpuMicroseconds);
+            scenario.programCpu.push_back(result.cpuMicroseconds);
+            scenario.senderStalls.push_back(static_cast<double>(result.senderStall));
+            scenario.receiverStalls.push_back(static_cast<double>(result.receiverStall));
             scenario.senderStall = std::max(scenario.senderStall, result.senderStall);
             scenario.receiverStall = std::max(scenario.receiverStall, result.receiverStall);
             scenario.senderGrowth = std::max(scenario.senderGrowth, result.senderGrowth);
             scenario.receiverGrowth = std::max(scenario.receiverGrowth, result.receiverGrowth);
             scenario.identical = scenario.identical && result.identical;
-            std::printf("round %d  %-38s bound %6.2f MB/s  program %6.2f MB/s  (%3.0f %%)\n", round,
-                scenario.label, bound, result.megabytesPerSecond, 100 * result.megabytesPerSecond / bound);
+            std::printf(
+                "round %d  %-38s bound %6.2f MB/s  program %6.2f MB/s  (%3.0f %%)  cpu/exchange %3.0f / "
+                "%3.0f us  UI stall %lld / %lld ms\n",
+                round, scenario.label, bound.megabytesPerSecond, result.megabytesPerSecond,
+                100 * result.megabytesPerSecond / bound.megabytesPerSecond, bound.cpuMicroseconds,
+                result.cpuMicroseconds, static_cast<long long>(result.senderStall),
+                static_cast<long long>(result.receiverStall));
             std::fflush(stdout);
         }
     }
@@ -694,6 +742,10 @@ int main(int argc, char** argv)
             "", ms(scenario.senderStall).c_str(), ms(scenario.receiverStall).c_str(),
             kib(scenario.senderStall, scenario.senderGrowth).c_str(),
             kib(scenario.receiverStall, scenario.receiverGrowth).c_str(), scenario.identical ? "yes" : "NO");
+        std::printf("%-38s processor time per exchange (both ends): bound %.0f us, program %.0f us; median "
+                    "UI stall: sender %.0f ms, receiver %.0f ms\n",
+            "", Median(scenario.boundCpu), Median(scenario.programCpu), Median(scenario.senderStalls),
+            Median(scenario.receiverStalls));
         identical = identical && scenario.identical;
     }
     return identical ? 0 : 1;
