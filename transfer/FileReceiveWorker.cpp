@@ -57,11 +57,6 @@ void CFileReceiveWorker::SetFileWriter(FileWriter writer)
     g_writer = std::move(writer);
 }
 
-int CFileReceiveWorker::GetRunningCount()
-{
-    return g_nRunning.load();
-}
-
 bool CFileReceiveWorker::WaitForAll(std::chrono::milliseconds limit)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;

@@ -63,9 +63,8 @@ public:
 
     // Tests only: how every later transfer stores its bytes (an empty writer restores ::write).
     static void SetFileWriter(FileWriter writer);
-    // Threads still running, whose windows may be gone. A process that ends waits for them so
-    // that no answered bytes are lost.
-    static int GetRunningCount();
+    // Waits for the threads still running, whose windows may be gone: a process that ends lets
+    // their last writes finish, so that no answered bytes are lost. False when time ran out.
     static bool WaitForAll(std::chrono::milliseconds limit);
 
 private:
@@ -87,7 +86,7 @@ private:
     bool IsStopped() const { return m_bStop.load(); }
 
     // Progress is passed on at most every interval; what is held back goes out before any other
-    // report, or when its interval is over.
+    // report, or once the sender has been silent for an interval.
     void Post(Report report);
     void FlushHeldProgress();
     void Enqueue(Report report);
@@ -101,7 +100,7 @@ private:
     std::uint32_t m_nBatchReceived = 0;
     std::optional<Report> m_heldProgress;
     std::chrono::steady_clock::time_point m_nextProgress;
-
+    // Reads time out (after an interval) only while progress is held back.
     bool m_bTimedReceive = false;
 
     std::atomic<bool> m_bStop {false};
