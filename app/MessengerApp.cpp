@@ -3,8 +3,11 @@
 #include "app/MainDialog.h"
 #include "app/TerminationSignals.h"
 #include "framework/MessageBox.h"
+#include "transfer/FileReceiveWorker.h"
 
 #include <QCoreApplication>
+
+#include <chrono>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -35,6 +38,9 @@ bool CMessengerApp::InitInstance()
     dlg.DoModal();
     // Windows still open end with the run; their connections close as they go.
     CDialog::DestroyAllWindows();
+    // A file being received keeps every byte that was answered: a write still under way ends
+    // first (a disk that never answers holds the end back a few seconds at most).
+    CFileReceiveWorker::WaitForAll(std::chrono::seconds(5));
     AfxSetMainWnd(nullptr);
     return false;
 }

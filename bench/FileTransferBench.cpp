@@ -1,13 +1,18 @@
-// Throughput of a file batch between the real sending and receiving classes, each in its own
-// host of the virtual LAN, against the lock-step bound of the same link: 2000 bytes out, a
-// 2-byte reply back, over and over.
+// Throughput of file batches against the lock-step bound of the same link (2000 bytes out, a
+// 2-byte reply back, over and over), in both directions: the program's receiver against a
+// minimal sender, the program's sender against a minimal receiver, both ends the program's, and
+// four transfers at once against four bound streams at once. The link's speed drifts, so each
+// measurement follows one of its bound, round after round, and the rounds are compared by
+// their medians.
 //
-//   tests/lan-run --hosts 2 -- build-rel/bench/bench_file_transfer [megabytes]
+//   tests/lan-run --hosts 2 -- build-rel/bench/bench_file_transfer [megabytes] [rounds] [discard]
 //
-// The receiver runs here on host 1; the sender and the bound's client run in a copy of this
-// program that enters host 2.
+// The receiving ends run here on host 1; the sending ends and the bound's clients run in a copy
+// of this program that enters host 2.
 #include "framework/MainWindowLink.h"
 #include "transfer/FileListenSocket.h"
+#include "transfer/FileProtocol.h"
+#include "transfer/FileReceiveWorker.h"
 #include "transfer/FileSocket.h"
 #include "transfer/FileWindows.h"
 
@@ -19,13 +24,15 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -33,13 +40,20 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr unsigned BOUND_PORT = 5002;
+// The minimal receiver, beside the program's listener on port 102.
+constexpr unsigned MINIMAL_PORT = 5102;
+// "discard": the program's receiver stores nothing (through the writer tests use), which shows
+// what writing the files costs.
+bool g_bDiscardWrites = false;
 
 std::string Env(const char* name)
 {
@@ -56,8 +70,18 @@ long RssKb()
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
+// Processor time of the calling thread.
+long long ThreadCpuMicroseconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec * 1000000LL + now.tv_nsec / 1000;
+}
+
 // Watches the event loop of this thread: the longest gap between ticks is the longest time the
-// user-interface thread was busy; the resident size is sampled on the way.
+// user-interface thread did not answer, and the most processor time it used between two ticks the
+// longest time it was busy (the rest of a gap it waited for a processor, on a loaded machine); the
+// resident size is sampled on the way.
 class LoopWatch
 {
 public:
@@ -66,6 +90,9 @@ public:
         m_timer.setInterval(2);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
             m_nMaxGap = std::max(m_nMaxGap, m_clock.restart());
+            const long long cpu = ThreadCpuMicroseconds();
+            m_nMaxBusy = std::max(m_nMaxBusy, cpu - m_nLastCpu);
+            m_nLastCpu = cpu;
             m_nPeakRss = std::max(m_nPeakRss, RssKb());
         });
     }
@@ -74,17 +101,22 @@ public:
         m_nBaseRss = RssKb();
         m_nPeakRss = m_nBaseRss;
         m_nMaxGap = 0;
+        m_nMaxBusy = 0;
+        m_nLastCpu = ThreadCpuMicroseconds();
         m_clock.start();
         m_timer.start();
     }
     void Stop() { m_timer.stop(); }
     qint64 MaxGap() const { return m_nMaxGap; }
+    long long MaxBusyMicroseconds() const { return m_nMaxBusy; }
     long Growth() const { return m_nPeakRss - m_nBaseRss; }
 
 private:
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_nMaxGap = 0;
+    long long m_nMaxBusy = 0;
+    long long m_nLastCpu = 0;
     long m_nBaseRss = 0;
     long m_nPeakRss = 0;
 };
@@ -111,7 +143,7 @@ bool ReadExactly(int fd, char* buffer, size_t length)
     return true;
 }
 
-// --- host 2: the sender and the bound's client ---------------------------------------------
+// --- host 2: the senders and the bound's clients --------------------------------------------
 
 class CLocalName : public IMainWindow
 {
@@ -125,13 +157,24 @@ public:
     void SendMessageTo(const CString&, const CString&) override { }
 };
 
+// One of the program's sending ends; its time runs from the acceptance to "Finished".
 class CSenderEnd : public ISendFileWindow, public IFileProgressWindow
 {
 public:
+    explicit CSenderEnd(int* pRunning)
+        : m_pRunning(pRunning)
+    {
+    }
     std::unique_ptr<CFileSocket> socket = std::make_unique<CFileSocket>();
     std::string outcome;
+    QElapsedTimer clock;
+    qint64 elapsed = 0;
 
-    void OnTransferAccepted() override { socket->SetProgressWindow(this); }
+    void OnTransferAccepted() override
+    {
+        clock.start();
+        socket->SetProgressWindow(this);
+    }
     void OnDeclineReason(const CString&) override { End("declined"); }
     void OnDeclinedWithoutReason() override { End("declined"); }
     void OnFileError(const CString& message) override { End(message); }
@@ -146,48 +189,127 @@ private:
     void End(const std::string& how)
     {
         outcome = how;
+        elapsed = clock.isValid() ? clock.elapsed() : 0;
         socket.reset();
-        QCoreApplication::quit();
+        if (--*m_pRunning == 0) {
+            QCoreApplication::quit();
+        }
     }
+    int* m_pRunning;
 };
 
+// --send COUNT PORT DIR NAME...: COUNT transfers of the batch at once; prints the outcome, the
+// time from the first acceptance to the last "Finished", the longest UI stall, the growth and the
+// longest time the UI thread was busy.
 int RunSender(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     CLocalName local;
     AfxSetMainWnd(&local);
-    const std::string directory = argv[2];
-    std::vector<CString> names(argv + 3, argv + argc);
+    const int count = std::atoi(argv[2]);
+    const unsigned port = static_cast<unsigned>(std::atoi(argv[3]));
+    const std::string directory = argv[4];
+    std::vector<CString> names(argv + 5, argv + argc);
     LoopWatch watch;
-    CSenderEnd sender;
-    sender.socket->SetRequest(&sender, directory, names, "bench\r\n");
+    int running = count;
+    std::vector<std::unique_ptr<CSenderEnd>> senders;
+    watch.Start();
+    for (int i = 0; i < count; ++i) {
+        senders.push_back(std::make_unique<CSenderEnd>(&running));
+        senders.back()->socket->SetRequest(senders.back().get(), directory, names, "bench\r\n");
+        senders.back()->socket->ConnectTo(Env("QLAN_ADDR_1"), port);
+    }
     QElapsedTimer clock;
     clock.start();
-    watch.Start();
-    sender.socket->ConnectTo(Env("QLAN_ADDR_1"));
     app.exec();
     watch.Stop();
-    std::printf("%s %lld %lld %ld\n", sender.outcome.c_str(), static_cast<long long>(clock.elapsed()),
-        static_cast<long long>(watch.MaxGap()), watch.Growth());
-    return sender.outcome == "finished" ? 0 : 1;
+    bool finished = true;
+    qint64 longest = 0;
+    for (const auto& sender : senders) {
+        finished = finished && sender->outcome == "finished";
+        longest = std::max(longest, sender->elapsed);
+    }
+    // The transfers start within a few milliseconds of each other: the span of the slowest one
+    // stands for all of them.
+    std::printf("%s %lld %lld %ld %lld\n", finished ? "finished" : senders.front()->outcome.c_str(),
+        static_cast<long long>(longest), static_cast<long long>(watch.MaxGap()), watch.Growth(),
+        watch.MaxBusyMicroseconds());
+    return finished ? 0 : 1;
 }
 
-int RunBoundClient(long long bytes)
+int Connected(const std::string& host, unsigned port)
 {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    const sockaddr_in to = AddressOf(Env("QLAN_ADDR_1"), BOUND_PORT);
+    const sockaddr_in to = AddressOf(host, port);
     if (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-        return 1;
+        close(fd);
+        return -1;
     }
-    char chunk[2000] = {};
-    char reply[2];
+    return fd;
+}
+
+// --bound COUNT BYTES: COUNT lock-step streams at once; prints the time until the last ends.
+int RunBoundClients(int count, long long bytes)
+{
+    std::atomic<bool> failed {false};
+    std::vector<std::thread> streams;
     QElapsedTimer clock;
     clock.start();
-    for (long long sent = 0; sent < bytes; sent += sizeof chunk) {
-        if (send(fd, chunk, sizeof chunk, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof chunk)
-            || !ReadExactly(fd, reply, sizeof reply)) {
+    for (int i = 0; i < count; ++i) {
+        streams.emplace_back([&] {
+            const int fd = Connected(Env("QLAN_ADDR_1"), BOUND_PORT);
+            char chunk[2000] = {};
+            char reply[2];
+            for (long long sent = 0; fd >= 0 && sent < bytes; sent += sizeof chunk) {
+                if (send(fd, chunk, sizeof chunk, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof chunk)
+                    || !ReadExactly(fd, reply, sizeof reply)) {
+                    failed = true;
+                    break;
+                }
+            }
+            failed = failed || fd < 0;
+            if (fd >= 0) {
+                close(fd);
+            }
+        });
+    }
+    for (std::thread& stream : streams) {
+        stream.join();
+    }
+    std::printf("%lld\n", failed ? 0LL : static_cast<long long>(clock.elapsed()));
+    return failed ? 1 : 0;
+}
+
+// --csend PATH: a minimal sender that follows the protocol with plain blocking calls: one file,
+// each message waits for its reply, each chunk for the reply to it. The file is read into memory
+// first; prints the time of the data phase.
+int RunMinimalSender(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const int fd = Connected(Env("QLAN_ADDR_1"), filewire::PORT);
+    if (fd < 0) {
+        return 1;
+    }
+    char reply[filewire::READ_SIZE];
+    const auto exchange = [&](const std::string& message) {
+        return send(fd, message.data(), message.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(message.size())
+            && recv(fd, reply, sizeof reply, 0) > 0;
+    };
+    const std::string name = path.substr(path.rfind('/') + 1);
+    const bool header = exchange("csend (host2)") && exchange(filewire::EncodeNumber(1)) && exchange(name)
+        && exchange(filewire::EncodeNumber(static_cast<std::uint32_t>(data.size()))) && exchange("bench\r\n");
+    if (!header) {
+        return 1;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    for (size_t at = 0; at < data.size(); at += filewire::CHUNK_SIZE) {
+        const size_t length = std::min<size_t>(filewire::CHUNK_SIZE, data.size() - at);
+        if (send(fd, data.data() + at, length, MSG_NOSIGNAL) != static_cast<ssize_t>(length)
+            || recv(fd, reply, sizeof reply, 0) <= 0) {
             return 1;
         }
     }
@@ -196,10 +318,24 @@ int RunBoundClient(long long bytes)
     return 0;
 }
 
-// --- host 1: the receiver and the bound's server -------------------------------------------
+// --- host 1: the receiving ends and the bound's server -------------------------------------
 
-// Runs this program again inside host 2 and returns what it printed.
-std::string RunOnHost2(const std::vector<std::string>& args)
+double CpuSeconds(const rusage& usage)
+{
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double OwnCpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return CpuSeconds(usage);
+}
+
+// Runs this program again inside host 2 and returns what it printed; adds the processor time it
+// used to cpuSeconds.
+std::string RunOnHost2(const std::vector<std::string>& args, double* cpuSeconds = nullptr)
 {
     int out[2];
     if (pipe(out) != 0) {
@@ -238,53 +374,120 @@ std::string RunOnHost2(const std::vector<std::string>& args)
     });
     loop.exec();
     close(out[0]);
-    waitpid(child, nullptr, 0);
+    rusage usage {};
+    wait4(child, nullptr, 0, &usage);
+    if (cpuSeconds) {
+        *cpuSeconds += CpuSeconds(usage);
+    }
     return printed;
 }
 
-double BoundSeconds(long long bytes)
+int Listening(unsigned port, int backlog)
 {
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int on = 1;
     setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    const sockaddr_in any = AddressOf("0.0.0.0", BOUND_PORT);
+    const sockaddr_in any = AddressOf("0.0.0.0", port);
     bind(listener, reinterpret_cast<const sockaddr*>(&any), sizeof any);
-    listen(listener, 1);
-    std::thread server([listener] {
-        const int fd = accept(listener, nullptr, nullptr);
-        const int yes = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-        char chunk[2000];
-        while (ReadExactly(fd, chunk, sizeof chunk)) {
-            send(fd, "OK", 2, MSG_NOSIGNAL);
-        }
-        close(fd);
-    });
-    const std::string printed = RunOnHost2({"bench_file_transfer", "--bound", std::to_string(bytes)});
-    server.join();
-    close(listener);
-    return std::atof(printed.c_str()) / 1000.0;
+    listen(listener, backlog);
+    return listener;
 }
 
-class CReceiverEnd : public IFileWindowFactory, public IFileRequestWindow, public IFileProgressWindow
+struct Rate
+{
+    double megabytesPerSecond = 0;
+    // Processor time of both ends for each exchange of a chunk and its reply.
+    double cpuMicroseconds = 0;
+};
+
+double PerExchange(double cpuSeconds, long long bytes)
+{
+    return cpuSeconds * 1e6 / (static_cast<double>(bytes) / filewire::CHUNK_SIZE);
+}
+
+// Count bound streams of bytes each, at once.
+Rate BoundRate(int count, long long bytes)
+{
+    double cpu = -OwnCpuSeconds();
+    const int listener = Listening(BOUND_PORT, count);
+    std::vector<std::thread> servers;
+    for (int i = 0; i < count; ++i) {
+        servers.emplace_back([listener] {
+            const int fd = accept(listener, nullptr, nullptr);
+            const int yes = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+            char chunk[2000];
+            while (ReadExactly(fd, chunk, sizeof chunk)) {
+                send(fd, "OK", 2, MSG_NOSIGNAL);
+            }
+            close(fd);
+        });
+    }
+    const std::string printed
+        = RunOnHost2({"bench_file_transfer", "--bound", std::to_string(count), std::to_string(bytes)}, &cpu);
+    for (std::thread& server : servers) {
+        server.join();
+    }
+    close(listener);
+    cpu += OwnCpuSeconds();
+    const double seconds = std::atof(printed.c_str()) / 1000.0;
+    return {seconds > 0 ? count * bytes / 1e6 / seconds : 0, PerExchange(cpu, count * bytes)};
+}
+
+// A minimal receiver on MINIMAL_PORT for one request: answers every header message but the
+// description, accepts, answers every read of data and discards it.
+void RunMinimalReceiver(int listener)
+{
+    const int fd = accept(listener, nullptr, nullptr);
+    const int yes = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    char buffer[filewire::READ_SIZE];
+    const auto take = [&] { return recv(fd, buffer, sizeof buffer, 0); };
+    const auto ok = [&] { send(fd, "OK", 2, MSG_NOSIGNAL); };
+    std::uint32_t count = 0;
+    long long total = 0;
+    ssize_t got = take(); // identity
+    ok();
+    got = take();
+    count = filewire::DecodeNumber(buffer, got > 0 ? static_cast<size_t>(got) : 0);
+    ok();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        take();
+        ok();
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        got = take();
+        total += filewire::DecodeNumber(buffer, got > 0 ? static_cast<size_t>(got) : 0);
+        ok();
+    }
+    take(); // the description; accepted
+    ok();
+    for (long long received = 0; received < total;) {
+        got = take();
+        if (got <= 0) {
+            break;
+        }
+        ok();
+        received += got;
+    }
+    while (take() > 0) { }
+    close(fd);
+}
+
+// One of the program's receiving ends, accepting into a directory of its own.
+class CReceiverEnd : public IFileRequestWindow, public IFileProgressWindow
 {
 public:
-    explicit CReceiverEnd(std::string directory)
-        : m_strDirectory(std::move(directory))
+    CReceiverEnd(std::unique_ptr<CFileListenSocket> connection, const std::string& directory)
+        : socket(std::move(connection))
     {
+        socket->SetRequestWindow(this);
+        socket->SetProgressWindow(this);
+        socket->AcceptFiles(directory);
     }
     std::unique_ptr<CFileListenSocket> socket;
     std::string outcome;
-    QElapsedTimer clock;
 
-    void OpenFileRequest(std::unique_ptr<CFileListenSocket> connection) override
-    {
-        socket = std::move(connection);
-        socket->SetRequestWindow(this);
-        socket->SetProgressWindow(this);
-        clock.start();
-        socket->AcceptFiles(m_strDirectory);
-    }
     void OnRequestCancelled() override { End("cancelled"); }
     void ShowFile(const CString&, std::uint32_t) override { }
     void SetBatchTotal(std::uint32_t) override { }
@@ -297,13 +500,35 @@ private:
     void End(const std::string& how)
     {
         outcome = how;
-        m_nElapsed = clock.elapsed();
         socket.reset();
     }
-    std::string m_strDirectory;
+};
 
+class CReceivers : public IFileWindowFactory
+{
 public:
-    qint64 m_nElapsed = 0;
+    explicit CReceivers(std::string directory)
+        : m_strDirectory(std::move(directory))
+    {
+        SetFileWindowFactory(this);
+    }
+    ~CReceivers() override { SetFileWindowFactory(nullptr); }
+
+    void OpenFileRequest(std::unique_ptr<CFileListenSocket> connection) override
+    {
+        const std::string directory = m_strDirectory + "t" + std::to_string(ends.size()) + "/";
+        mkdir(directory.c_str(), 0700);
+        ends.push_back(std::make_unique<CReceiverEnd>(std::move(connection), directory));
+    }
+    bool AllEnded(size_t count) const
+    {
+        return ends.size() == count
+            && std::all_of(ends.begin(), ends.end(), [](const auto& end) { return !end->outcome.empty(); });
+    }
+    std::vector<std::unique_ptr<CReceiverEnd>> ends;
+
+private:
+    std::string m_strDirectory;
 };
 
 bool SameFile(const std::string& a, const std::string& b)
@@ -324,51 +549,91 @@ bool SameFile(const std::string& a, const std::string& b)
 
 struct Result
 {
-    double seconds = 0;
     double megabytesPerSecond = 0;
-    long long senderStall = 0;
+    qint64 senderStall = -1; // -1: a minimal end, not measured
     long senderGrowth = 0;
-    qint64 receiverStall = 0;
+    qint64 receiverStall = -1;
     long receiverGrowth = 0;
+    // Microseconds; -1 where not measured.
+    long long senderBusy = -1;
+    long long receiverBusy = -1;
     bool identical = false;
+    double cpuMicroseconds = 0;
 };
 
-Result SendBatch(const std::string& source, const std::vector<std::string>& names, long long total)
+enum class Ends { MinimalSender, MinimalReceiver, Ours };
+
+// One run: count transfers of the batch at once, from host 2 to host 1.
+Result Transfer(Ends ends, int count, const std::string& source, const std::vector<std::string>& names,
+    long long batchBytes)
 {
     QTemporaryDir target;
-    CReceiverEnd receiver(target.path().toStdString() + "/");
-    SetFileWindowFactory(&receiver);
+    CReceivers receivers(target.path().toStdString() + "/");
     LoopWatch watch;
+    Result result;
+    std::string printed;
+    double cpu = -OwnCpuSeconds();
     watch.Start();
-    std::vector<std::string> args = {"bench_file_transfer", "--send", source};
-    args.insert(args.end(), names.begin(), names.end());
-    const std::string printed = RunOnHost2(args);
-    QElapsedTimer settle;
-    settle.start();
-    while (receiver.outcome.empty() && settle.elapsed() < 5000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (ends == Ends::MinimalReceiver) {
+        const int listener = Listening(MINIMAL_PORT, 1);
+        std::thread minimal([listener] { RunMinimalReceiver(listener); });
+        std::vector<std::string> args
+            = {"bench_file_transfer", "--send", "1", std::to_string(MINIMAL_PORT), source};
+        args.insert(args.end(), names.begin(), names.end());
+        printed = RunOnHost2(args, &cpu);
+        minimal.join();
+        close(listener);
+    } else if (ends == Ends::MinimalSender) {
+        printed = "finished " + RunOnHost2({"bench_file_transfer", "--csend", source + names.front()}, &cpu);
+    } else {
+        std::vector<std::string> args = {
+            "bench_file_transfer", "--send", std::to_string(count), std::to_string(filewire::PORT), source};
+        args.insert(args.end(), names.begin(), names.end());
+        printed = RunOnHost2(args, &cpu);
+    }
+    if (ends != Ends::MinimalReceiver) {
+        QElapsedTimer settle;
+        settle.start();
+        while (!receivers.AllEnded(static_cast<size_t>(count)) && settle.elapsed() < 5000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        result.receiverStall = watch.MaxGap();
+        result.receiverGrowth = watch.Growth();
+        result.receiverBusy = watch.MaxBusyMicroseconds();
     }
     watch.Stop();
-    SetFileWindowFactory(nullptr);
+    CFileReceiveWorker::WaitForAll(std::chrono::seconds(5));
+    cpu += OwnCpuSeconds();
+    result.cpuMicroseconds = PerExchange(cpu, count * batchBytes);
 
-    Result result;
     char outcome[64] = {};
     long long elapsed = 0;
-    std::sscanf(
-        printed.c_str(), "%63s %lld %lld %ld", outcome, &elapsed, &result.senderStall, &result.senderGrowth);
-    result.seconds = elapsed / 1000.0;
-    result.megabytesPerSecond = total / 1e6 / result.seconds;
-    result.receiverStall = watch.MaxGap();
-    result.receiverGrowth = watch.Growth();
-    result.identical = std::string(outcome) == "finished" && receiver.outcome == "finished";
-    if (!result.identical) {
-        std::fprintf(stderr, "sender ended '%s', receiver ended '%s'\n", outcome, receiver.outcome.c_str());
+    long long senderStall = -1;
+    long long senderBusy = -1;
+    std::sscanf(printed.c_str(), "%63s %lld %lld %ld %lld", outcome, &elapsed, &senderStall,
+        &result.senderGrowth, &senderBusy);
+    if (ends != Ends::MinimalSender) {
+        result.senderStall = senderStall;
+        result.senderBusy = senderBusy;
     }
-    for (const std::string& name : names) {
-        if (!SameFile(source + name, target.path().toStdString() + "/" + name)) {
-            std::fprintf(stderr, "%s differs\n", name.c_str());
-            result.identical = false;
+    result.megabytesPerSecond = elapsed > 0 ? count * batchBytes / 1e6 / (elapsed / 1000.0) : 0;
+    result.identical = std::string(outcome) == "finished";
+    if (ends != Ends::MinimalReceiver) {
+        for (size_t i = 0; i < receivers.ends.size(); ++i) {
+            result.identical = result.identical && receivers.ends[i]->outcome == "finished";
+            for (const std::string& name : names) {
+                const std::string received
+                    = target.path().toStdString() + "/t" + std::to_string(i) + "/" + name;
+                if (!g_bDiscardWrites && !SameFile(source + name, received)) {
+                    std::fprintf(stderr, "%s differs\n", received.c_str());
+                    result.identical = false;
+                }
+            }
         }
+        result.identical = result.identical && receivers.ends.size() == static_cast<size_t>(count);
+    }
+    if (!result.identical) {
+        std::fprintf(stderr, "a run did not end well: '%s'\n", printed.c_str());
     }
     return result;
 }
@@ -389,24 +654,51 @@ void MakeFile(const std::string& path, long long size)
     }
 }
 
+std::string Stall(long long ms)
+{
+    return ms < 0 ? std::string("-") : std::to_string(ms) + " ms";
+}
+
+std::string Busy(long long microseconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f ms", microseconds / 1000.0);
+    return microseconds < 0 ? std::string("-") : std::string(text);
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     // The event dispatcher the program uses.
     setenv("QT_NO_GLIB", "1", 1);
-    if (argc >= 3 && std::string(argv[1]) == "--send") {
+    if (argc >= 6 && std::string(argv[1]) == "--send") {
         return RunSender(argc, argv);
     }
-    if (argc == 3 && std::string(argv[1]) == "--bound") {
-        return RunBoundClient(std::atoll(argv[2]));
+    if (argc == 4 && std::string(argv[1]) == "--bound") {
+        return RunBoundClients(std::atoi(argv[2]), std::atoll(argv[3]));
+    }
+    if (argc == 3 && std::string(argv[1]) == "--csend") {
+        return RunMinimalSender(argv[2]);
     }
     QCoreApplication app(argc, argv);
     if (Env("QLAN_NS_2").empty()) {
         std::fprintf(stderr, "run through tests/lan-run --hosts 2\n");
         return 2;
     }
-    const long long megabytes = argc > 1 ? std::atoll(argv[1]) : 200;
+    const long long megabytes = argc > 1 ? std::atoll(argv[1]) : 40;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+    if (argc > 3 && std::string(argv[3]) == "discard") {
+        g_bDiscardWrites = true;
+        CFileReceiveWorker::SetFileWriter([](int, const char*, size_t length) { return ssize_t(length); });
+    }
     const long long total = megabytes * 1000 * 1000;
 
     CFileListenSocket listener;
@@ -416,32 +708,89 @@ int main(int argc, char** argv)
     }
     QTemporaryDir source;
     const std::string dir = source.path().toStdString() + "/";
-    // A batch of three files, one of them empty; and a small one for the memory comparison.
+    // A batch of three files, one of them empty; one file for the minimal sender; a quarter of
+    // the batch for each of four transfers at once.
     MakeFile(dir + "first.bin", total / 2);
     MakeFile(dir + "empty", 0);
     MakeFile(dir + "second.bin", total - total / 2);
-    MakeFile(dir + "small.bin", total / 10);
+    MakeFile(dir + "whole.bin", total);
+    MakeFile(dir + "quarter.bin", total / 4);
+    const std::vector<std::string> batch = {"first.bin", "empty", "second.bin"};
 
-    // The link's speed drifts on a virtual machine: the bound is measured before and after the
-    // batches, and they are compared with the mean of the two.
-    const double boundBefore = BoundSeconds(total);
-    const Result small = SendBatch(dir, {"small.bin"}, total / 10);
-    const Result big = SendBatch(dir, {"first.bin", "empty", "second.bin"}, total);
-    const double boundAfter = BoundSeconds(total);
-    const double bound = (boundBefore + boundAfter) / 2;
-
-    std::printf("lock-step bound: %lld bytes in %.2f s before, %.2f s after = %.2f MB/s on average\n", total,
-        boundBefore, boundAfter, total / 1e6 / bound);
-    for (const auto& [label, result, bytes] :
-        {std::tuple {"batch", big, total}, std::tuple {"batch/10", small, total / 10}}) {
-        std::printf("%-8s %lld bytes in %.2f s = %.2f MB/s (%.0f %% of the bound rate), identical: %s\n",
-            label, bytes, result.seconds, result.megabytesPerSecond,
-            100.0 * result.megabytesPerSecond / (total / 1e6 / bound), result.identical ? "yes" : "NO");
-        std::printf(
-            "         longest UI-thread stall: sender %lld ms, receiver %lld ms; resident growth: sender %ld "
-            "KiB, receiver %ld KiB\n",
-            result.senderStall, static_cast<long long>(result.receiverStall), result.senderGrowth,
-            result.receiverGrowth);
+    struct Scenario
+    {
+        const char* label;
+        Ends ends;
+        int count;
+        std::vector<std::string> names;
+        long long bytes; // of each transfer
+        // Each round's figures.
+        std::vector<double> bound {}, program {}, boundCpu {}, programCpu {};
+        qint64 senderStall = -1;
+        qint64 receiverStall = -1;
+        long long senderBusy = -1;
+        long long receiverBusy = -1;
+        long senderGrowth = 0;
+        long receiverGrowth = 0;
+        bool identical = true;
+    };
+    std::vector<Scenario> scenarios = {
+        {"receiver (program) <- minimal sender", Ends::MinimalSender, 1, {"whole.bin"}, total},
+        {"sender (program) -> minimal receiver", Ends::MinimalReceiver, 1, batch, total},
+        {"both ends the program", Ends::Ours, 1, batch, total},
+        {"four transfers at once", Ends::Ours, 4, {"quarter.bin"}, total / 4},
+    };
+    for (int round = 1; round <= rounds; ++round) {
+        for (Scenario& scenario : scenarios) {
+            const Rate bound = BoundRate(scenario.count, scenario.bytes);
+            const Result result
+                = Transfer(scenario.ends, scenario.count, dir, scenario.names, scenario.bytes);
+            scenario.bound.push_back(bound.megabytesPerSecond);
+            scenario.program.push_back(result.megabytesPerSecond);
+            scenario.boundCpu.push_back(bound.cpuMicroseconds);
+            scenario.programCpu.push_back(result.cpuMicroseconds);
+            scenario.senderStall = std::max(scenario.senderStall, result.senderStall);
+            scenario.senderBusy = std::max(scenario.senderBusy, result.senderBusy);
+            scenario.receiverBusy = std::max(scenario.receiverBusy, result.receiverBusy);
+            scenario.receiverStall = std::max(scenario.receiverStall, result.receiverStall);
+            scenario.senderGrowth = std::max(scenario.senderGrowth, result.senderGrowth);
+            scenario.receiverGrowth = std::max(scenario.receiverGrowth, result.receiverGrowth);
+            scenario.identical = scenario.identical && result.identical;
+            std::printf(
+                "round %d  %-38s bound %6.2f MB/s  program %6.2f MB/s  (%3.0f %%)  cpu/exchange %3.0f / "
+                "%3.0f us  UI busy %s / %s, stall %s / %s\n",
+                round, scenario.label, bound.megabytesPerSecond, result.megabytesPerSecond,
+                100 * result.megabytesPerSecond / bound.megabytesPerSecond, bound.cpuMicroseconds,
+                result.cpuMicroseconds, Busy(result.senderBusy).c_str(), Busy(result.receiverBusy).c_str(),
+                Stall(result.senderStall).c_str(), Stall(result.receiverStall).c_str());
+            std::fflush(stdout);
+        }
     }
-    return big.identical && small.identical ? 0 : 1;
+    std::printf("\n%lld MB per run, %d rounds; medians:\n", megabytes, rounds);
+    bool identical = true;
+    for (const Scenario& scenario : scenarios) {
+        const double bound = Median(scenario.bound);
+        const double program = Median(scenario.program);
+        std::vector<double> shares;
+        for (size_t i = 0; i < scenario.bound.size(); ++i) {
+            shares.push_back(scenario.program[i] / scenario.bound[i]);
+        }
+        std::printf("%-38s bound %6.2f MB/s  program %6.2f MB/s = %3.0f %% of the bound (median of the "
+                    "round shares %3.0f %%)\n",
+            scenario.label, bound, program, 100 * program / bound, 100 * Median(shares));
+        const auto kib = [](qint64 stall, long growth) {
+            return stall < 0 ? std::string("-") : std::to_string(growth) + " KiB";
+        };
+        std::printf(
+            "%-38s longest UI busy: sender %s, receiver %s; longest UI stall: sender %s, receiver %s\n", "",
+            Busy(scenario.senderBusy).c_str(), Busy(scenario.receiverBusy).c_str(),
+            Stall(scenario.senderStall).c_str(), Stall(scenario.receiverStall).c_str());
+        std::printf("%-38s resident growth: sender %s, receiver %s; files identical: %s\n", "",
+            kib(scenario.senderStall, scenario.senderGrowth).c_str(),
+            kib(scenario.receiverStall, scenario.receiverGrowth).c_str(), scenario.identical ? "yes" : "NO");
+        std::printf("%-38s processor time per exchange (both ends): bound %.0f us, program %.0f us\n", "",
+            Median(scenario.boundCpu), Median(scenario.programCpu));
+        identical = identical && scenario.identical;
+    }
+    return identical ? 0 : 1;
 }

@@ -7,6 +7,7 @@
 #include "transfer/FileListenSocket.h"
 #include "transfer/FileWindows.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -139,6 +140,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 }});
     }
     factory.windows.reset();
+    // A stopped transfer's thread finishes its last write before the directory is looked at.
+    if (!CFileReceiveWorker::WaitForAll(std::chrono::seconds(10))) {
+        std::abort();
+    }
     scratch.Check();
     SetFileWindowFactory(nullptr);
     return 0;

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -554,6 +555,13 @@ void CAsyncSocket::Close()
     m_pWatcher.reset();
     ::close(m_hSocket);
     m_hSocket = INVALID_SOCKET;
+}
+
+int CAsyncSocket::Detach()
+{
+    // The watch goes first, so that nothing already marked ready reaches this object.
+    m_pWatcher.reset();
+    return std::exchange(m_hSocket, INVALID_SOCKET);
 }
 
 int CAsyncSocket::Receive(void* buffer, int length, int flags)

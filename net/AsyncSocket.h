@@ -53,6 +53,9 @@ public:
     // WSAEINVAL and nothing follows.
     bool Connect(const CString& host, unsigned port);
     virtual void Close();
+    // Gives the socket up without closing it: nothing of it is watched or closed here any more,
+    // and whoever takes the descriptor closes it. INVALID_SOCKET when there is none.
+    int Detach();
 
     // Receive and Send are safe to call from another thread while notifications still arrive on
     // the owner's thread; only the owner's calls re-arm the watches.

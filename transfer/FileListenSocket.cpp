@@ -5,32 +5,12 @@
 #include "transfer/FileWindows.h"
 
 #include <algorithm>
-#include <cerrno>
 
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 IFileWindowFactory* g_pFactory = nullptr;
-
-bool WriteAll(int fd, const char* data, size_t length)
-{
-    while (length > 0) {
-        const ssize_t written = ::write(fd, data, length);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        length -= static_cast<size_t>(written);
-    }
-    return true;
-}
 } // namespace
 
 IFileWindowFactory* GetFileWindowFactory()
@@ -47,9 +27,12 @@ CFileListenSocket::CFileListenSocket() = default;
 
 CFileListenSocket::~CFileListenSocket()
 {
+    // The worker finishes its current write on its own and then closes the file and the socket.
+    if (m_pWorker) {
+        m_pWorker->Stop();
+    }
     // Pending connections die with their listener's pool; the socket layer closes this one
     // afterwards.
-    CloseFile();
 }
 
 bool CFileListenSocket::CreateListener(unsigned port)
@@ -110,11 +93,8 @@ void CFileListenSocket::OnClose(int)
         }
         return;
     case Receiving:
-        if (m_nBatchReceived < m_nTotal && m_pProgressWindow) {
-            m_pProgressWindow->OnTerminated();
-        }
-        return;
     case Finished:
+        // The worker judges a close in the data phase.
         return;
     }
 }
@@ -129,11 +109,8 @@ void CFileListenSocket::HandleMessage(const char* data, size_t length)
     case AwaitDescription:
         HandleHeader(data, length);
         return;
-    case Receiving:
-        Reply(filewire::REPLY_OK);
-        Store(data, length);
-        return;
     case DecisionPending:
+    case Receiving:
     case Declined:
     case Finished:
         return;
@@ -232,16 +209,10 @@ void CFileListenSocket::AcceptFiles(const CString& directory)
         m_strDirectory += '/';
     }
     m_nState = Receiving;
-    m_nIndex = 0;
-    if (!OpenFromCurrent()) {
-        return;
-    }
-    if (m_pProgressWindow) {
-        m_pProgressWindow->SetBatchTotal(m_nTotal);
-    }
-    if (m_nTotal == 0) {
-        Finish();
-    }
+    // From here on the worker alone reads, answers and closes the socket.
+    const int socket = Detach();
+    m_pWorker = CFileReceiveWorker::Start(
+        socket, {m_strDirectory, m_names, m_sizes, m_nTotal}, [this] { DeliverReports(); });
 }
 
 void CFileListenSocket::DeclineFiles()
@@ -250,107 +221,47 @@ void CFileListenSocket::DeclineFiles()
     m_nState = Declined;
 }
 
-bool CFileListenSocket::Store(const char* data, size_t length)
+void CFileListenSocket::DeliverReports()
 {
-    while (length > 0 && m_nIndex < m_nCount) {
-        const size_t piece = std::min<size_t>(length, m_sizes[m_nIndex] - m_nFileReceived);
-        if (!WriteAll(m_hFile, data, piece)) {
-            Fail(errno);
-            return false;
-        }
-        data += piece;
-        length -= piece;
-        m_nFileReceived += static_cast<std::uint32_t>(piece);
-        m_nBatchReceived += static_cast<std::uint32_t>(piece);
-        if (m_pProgressWindow) {
-            m_pProgressWindow->ShowProgress(m_nFileReceived, m_nBatchReceived);
-        }
-        if (m_nFileReceived == m_sizes[m_nIndex]) {
-            CloseFile();
-            ++m_nIndex;
-            // Empty files that follow are created here, also after the last bytes of the batch.
-            if (!OpenFromCurrent()) {
-                return false;
+    for (const CFileReceiveWorker::Report& report : m_pWorker->TakeReports()) {
+        using Report = CFileReceiveWorker::Report;
+        switch (report.kind) {
+        case Report::File:
+            if (m_pProgressWindow) {
+                m_pProgressWindow->ShowFile(report.text, report.file);
             }
+            break;
+        case Report::Total:
+            if (m_pProgressWindow) {
+                m_pProgressWindow->SetBatchTotal(report.batch);
+            }
+            break;
+        case Report::Progress:
+            m_nBatchReceived = report.batch;
+            if (m_pProgressWindow) {
+                m_pProgressWindow->ShowProgress(report.file, report.batch);
+            }
+            break;
+        // Each end is the worker's last report, and the window destroys this connection.
+        case Report::Finished:
+            m_nState = Finished;
+            if (m_pProgressWindow) {
+                m_pProgressWindow->OnFinished();
+            }
+            return;
+        case Report::Closed:
+            m_nState = Finished;
+            if (m_pProgressWindow) {
+                m_pProgressWindow->OnTerminated();
+            }
+            return;
+        case Report::Failed:
+            m_nState = Finished;
+            if (m_pProgressWindow) {
+                m_pProgressWindow->OnTransferFailed(report.text);
+            }
+            return;
         }
-        if (m_nBatchReceived == m_nTotal) {
-            Finish();
-            return false;
-        }
-    }
-    // Bytes beyond the batch have no file to go to.
-    return true;
-}
-
-bool CFileListenSocket::OpenFromCurrent()
-{
-    while (m_nIndex < m_nCount) {
-        if (!OpenCurrentFile()) {
-            return false;
-        }
-        if (m_sizes[m_nIndex] > 0) {
-            return true;
-        }
-        CloseFile();
-        ++m_nIndex;
-    }
-    return true;
-}
-
-bool CFileListenSocket::OpenCurrentFile()
-{
-    CloseFile();
-    const CString path = m_strDirectory + m_names[m_nIndex];
-    // A symbolic link standing at the name is not followed, and a pipe or device is refused.
-    const int fd
-        = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        Fail(errno);
-        return false;
-    }
-    struct stat status
-    {
-    };
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        Fail(EINVAL);
-        return false;
-    }
-    m_hFile = fd;
-    m_nFileReceived = 0;
-    if (m_pProgressWindow) {
-        m_pProgressWindow->ShowFile(m_names[m_nIndex], m_sizes[m_nIndex]);
-    }
-    return true;
-}
-
-void CFileListenSocket::CloseFile()
-{
-    if (m_hFile >= 0) {
-        ::close(m_hFile);
-        m_hFile = -1;
-    }
-}
-
-void CFileListenSocket::Fail(int errnoValue)
-{
-    // Nothing more is written, and no reply goes out: the window closes the connection first.
-    CloseFile();
-    m_nState = Finished;
-    const CString message = DescribeFileError(m_strDirectory + m_names[m_nIndex], errnoValue);
-    if (m_pProgressWindow) {
-        m_pProgressWindow->OnTransferFailed(message);
-    } else {
-        Close();
-    }
-}
-
-void CFileListenSocket::Finish()
-{
-    CloseFile();
-    m_nState = Finished;
-    if (m_pProgressWindow) {
-        m_pProgressWindow->OnFinished();
     }
 }
 

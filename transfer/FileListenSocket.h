@@ -4,6 +4,7 @@
 #include "net/WaitingPool.h"
 #include "net/WindowQuota.h"
 #include "transfer/FileProtocol.h"
+#include "transfer/FileReceiveWorker.h"
 
 #include <cstdint>
 #include <memory>
@@ -19,8 +20,10 @@ constexpr unsigned FILE_PORT = filewire::PORT;
 // The receiving end of file transmissions. The main window's instance listens on TCP port 102;
 // every connection it accepts is a further instance that collects one request's header, opens
 // the File Request window, and after the user's acceptance writes the batch into the chosen
-// directory. Until its header brings a window, a connection waits in the listener's pool (limit,
-// idle time-out, and the window quota once the description has come: see CWaitingPool).
+// directory, a worker thread of its own taking the data phase over (CFileReceiveWorker) so that
+// no file is written on the user-interface thread. Until its header brings a window, a connection
+// waits in the listener's pool (limit, idle time-out, and the window quota once the description
+// has come: see CWaitingPool).
 class CFileListenSocket : public CAsyncSocket
 {
 public:
@@ -59,8 +62,9 @@ public:
     void SetProgressWindow(IFileProgressWindow* window) { m_pProgressWindow = window; }
     void SetDeclineWindow(IDeclineWindow* window) { m_pDeclineWindow = window; }
 
-    // The user chose a directory: replies "OK" and creates the first file. The progress window
-    // must be set; it may destroy this connection before the call returns.
+    // The user chose a directory: replies "OK" and hands the connection to the worker, which
+    // creates the files and reports to the progress window (which must be set) from the event
+    // loop on.
     void AcceptFiles(const CString& directory);
     // Sends "NO WAY"; the decline window takes over.
     void DeclineFiles();
@@ -74,13 +78,8 @@ private:
     void HandleMessage(const char* data, size_t length);
     void HandleHeader(const char* data, size_t length);
     void OpenRequestWindow();
-    // Each of these returns false when this connection has been destroyed meanwhile.
-    bool Store(const char* data, size_t length);
-    bool OpenFromCurrent();
-    bool OpenCurrentFile();
-    void CloseFile();
-    void Fail(int errnoValue);
-    void Finish();
+    // Hands what the worker reported to the progress window, in order.
+    void DeliverReports();
     void Reply(const char* text);
     // Drops a connection whose header never completed, or was invalid.
     void Discard();
@@ -91,12 +90,12 @@ private:
     std::vector<CString> m_names;
     std::uint32_t m_nTotal = 0;
     std::vector<std::uint32_t> m_sizes;
-    std::uint32_t m_nFileReceived = 0;
     CString m_strDescription;
     CString m_strDirectory;
     uint32_t m_nIndex = 0;
-    int m_hFile = -1;
     std::uint32_t m_nBatchReceived = 0;
+    // The data phase; it holds the socket and the file from the acceptance on.
+    std::shared_ptr<CFileReceiveWorker> m_pWorker;
 
     IFileRequestWindow* m_pRequestWindow = nullptr;
     IFileProgressWindow* m_pProgressWindow = nullptr;

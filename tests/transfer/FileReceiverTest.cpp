@@ -5,9 +5,15 @@
 #include "tests/transfer/TransferTestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -24,7 +30,12 @@ protected:
         ASSERT_TRUE(listener.Listen(5));
         SetAlertSound([this] { ++beeps; });
     }
-    void TearDown() override { SetAlertSound({}); }
+    void TearDown() override
+    {
+        SetAlertSound({});
+        CFileReceiveWorker::SetFileWriter({});
+        EXPECT_TRUE(CFileReceiveWorker::WaitForAll(std::chrono::seconds(5)));
+    }
 
     std::string Dir() const { return dir.path().toStdString() + "/"; }
     QStringList Written() const { return QDir(dir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot); }
@@ -62,6 +73,19 @@ protected:
         }
     }
 
+    // Progress may skip figures, but never goes back, and ends on the exact one.
+    static void ExpectProgressEndingAt(const Log& progress, const std::string& last)
+    {
+        ASSERT_FALSE(progress.empty());
+        EXPECT_EQ(progress.back(), last);
+        std::uint64_t before = 0;
+        for (const std::string& figure : progress) {
+            const std::uint64_t batch = std::stoull(figure.substr(figure.find('/') + 1));
+            EXPECT_GE(batch, before) << figure;
+            before = batch;
+        }
+    }
+
     FakeFileWindowFactory factory;
     CFileListenSocket listener;
     QTemporaryDir dir;
@@ -88,9 +112,9 @@ TEST_F(FileReceiverTest, ExampleBatchIsAnsweredAndStored)
     sender.Send("abc");
     ASSERT_EQ(sender.Read(2), "OK");
     SendData(sender, b);
-    ASSERT_TRUE(request->Ended());
+    ASSERT_TRUE(WaitFor([&] { return request->Ended(); }));
     EXPECT_EQ(request->log, (Log {"file a.txt 3", "total 2503", "file b.bin 2500", "finished"}));
-    EXPECT_EQ(request->progress, (Log {"3/3", "2000/2003", "2500/2503"}));
+    ExpectProgressEndingAt(request->progress, "2500/2503");
     EXPECT_EQ(ReadFile(Dir() + "a.txt"), "abc");
     EXPECT_EQ(ReadFile(Dir() + "b.bin"), b);
     EXPECT_TRUE(sender.WaitClosed());
@@ -122,6 +146,7 @@ TEST_F(FileReceiverTest, EmptyBatchFinishesOnAcceptance)
     ReceiverWindows* request = Request(sender, {{"e1", ""}, {"e2", ""}});
     ASSERT_NE(request, nullptr);
     request->Accept(Dir());
+    ASSERT_TRUE(WaitFor([&] { return request->Ended(); }));
     EXPECT_EQ(request->log, (Log {"file e1 0", "file e2 0", "total 0", "finished"}));
     EXPECT_EQ(ReadFile(Dir() + "e1"), "");
     EXPECT_EQ(ReadFile(Dir() + "e2"), "");
@@ -200,7 +225,7 @@ TEST_F(FileReceiverTest, TwoTransfersAtOnceKeepToTheirOwnDirectories)
     SendData(ann, Pattern(2000, 'a'));
     SendData(bob, Pattern(2500, 'b'));
     SendData(ann, Pattern(2500, 'a').substr(2000));
-    ASSERT_TRUE(fromAnn->Ended() && fromBob->Ended());
+    ASSERT_TRUE(WaitFor([&] { return fromAnn->Ended() && fromBob->Ended(); }));
     EXPECT_EQ(ReadFile(Dir() + "same"), Pattern(2500, 'a'));
     EXPECT_EQ(ReadFile(other.path().toStdString() + "/same"), Pattern(2500, 'b'));
 }
@@ -304,6 +329,51 @@ TEST_F(FileReceiverTest, AFileThatCannotBeCreatedClosesTheConnectionAndLinksAreN
     EXPECT_TRUE(sender.WaitClosed());
     EXPECT_EQ(ReadFile(outside), "untouched");
     EXPECT_EQ(ReadFile(Dir() + "in/fine"), "12");
+}
+
+// A disk that takes 200 ms for every write: the event loop goes on answering the windows, the
+// stop ends the transfer without waiting for the disk, and the file keeps exactly the bytes that
+// were answered.
+TEST_F(FileReceiverTest, SlowDiskFreezesNothingAndAStopKeepsExactlyWhatWasAnswered)
+{
+    CFileReceiveWorker::SetFileWriter([](int fd, const char* data, size_t length) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return ::write(fd, data, length);
+    });
+    const std::string data = Pattern(10000, 's');
+    Peer sender = Peer::Connect();
+    ReceiverWindows* request = Request(sender, {{"slow", data}});
+    ASSERT_NE(request, nullptr);
+    request->Accept(Dir());
+    ASSERT_EQ(sender.Read(2), "OK");
+
+    QElapsedTimer clock;
+    qint64 longestPause = 0;
+    QTimer probe;
+    probe.setInterval(5);
+    QObject::connect(
+        &probe, &QTimer::timeout, [&] { longestPause = std::max(longestPause, clock.restart()); });
+    clock.start();
+    probe.start();
+    // Each reply comes before its bytes are stored: the third arrives as the third write begins.
+    for (size_t at = 0; at < 6000; at += 2000) {
+        sender.Send(data.substr(at, 2000));
+        ASSERT_EQ(sender.Read(2), "OK");
+    }
+    probe.stop();
+    EXPECT_LT(longestPause, 150) << "the event loop waited for the disk";
+    // Waits unread behind the third write; the stop comes before it is answered.
+    sender.Send(data.substr(6000, 2000));
+    QElapsedTimer stopping;
+    stopping.start();
+    request->socket.reset();
+    EXPECT_LT(stopping.elapsed(), 150) << "the stop waited for the disk";
+    EXPECT_TRUE(sender.WaitClosed());
+    EXPECT_EQ(sender.ReadAny(100), "");
+    ASSERT_TRUE(CFileReceiveWorker::WaitForAll(std::chrono::seconds(5)));
+    EXPECT_EQ(ReadFile(Dir() + "slow"), data.substr(0, 6000));
+    Settle(50);
+    EXPECT_EQ(request->log, (Log {"file slow 10000", "total 10000"})) << "nothing is reported after the stop";
 }
 
 } // namespace

@@ -83,6 +83,8 @@ protected:
         SetFileWindowFactory(nullptr);
         CDialog::DestroyAllWindows();
         Settle(50);
+        // The files of a stopped transfer are closed before their directory goes.
+        EXPECT_TRUE(CFileReceiveWorker::WaitForAll(std::chrono::seconds(5)));
     }
 
     std::string In() const { return source.path().toStdString() + "/"; }

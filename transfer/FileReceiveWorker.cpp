@@ -1,0 +1,338 @@
+#include "transfer/FileReceiveWorker.h"
+
+#include "transfer/FileProtocol.h"
+
+#include <QObject>
+
+#include <algorithm>
+#include <cerrno>
+#include <thread>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace {
+// Progress reaches the window at most this often; each report wakes the user-interface thread,
+// which would otherwise cost a wake-up per read.
+constexpr std::chrono::milliseconds PROGRESS_INTERVAL {20};
+
+// Set and read on the user-interface thread only: each transfer takes a copy when it starts.
+CFileReceiveWorker::FileWriter g_writer;
+std::atomic<int> g_nRunning {0};
+} // namespace
+
+std::shared_ptr<CFileReceiveWorker> CFileReceiveWorker::Start(
+    int socket, Batch batch, std::function<void()> deliver)
+{
+    std::shared_ptr<CFileReceiveWorker> worker(new CFileReceiveWorker(socket, std::move(batch), g_writer));
+    worker->m_deliver = std::move(deliver);
+    worker->m_pMailbox = new QObject;
+    ++g_nRunning;
+    // The thread keeps its share until it has closed the file and the socket; nobody waits for it.
+    std::thread([worker]() mutable {
+        worker->Run();
+        worker.reset();
+        --g_nRunning;
+    }).detach();
+    return worker;
+}
+
+CFileReceiveWorker::CFileReceiveWorker(int socket, Batch batch, FileWriter writer)
+    : m_batch(std::move(batch))
+    , m_writer(std::move(writer))
+    , m_hSocket(socket)
+{
+}
+
+// Reached once both the thread and the connection have let go: the thread has closed the file and
+// the socket, and Stop has destroyed the mailbox.
+CFileReceiveWorker::~CFileReceiveWorker() = default;
+
+void CFileReceiveWorker::SetFileWriter(FileWriter writer)
+{
+    g_writer = std::move(writer);
+}
+
+bool CFileReceiveWorker::WaitForAll(std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (g_nRunning.load() > 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+std::vector<CFileReceiveWorker::Report> CFileReceiveWorker::TakeReports()
+{
+    std::vector<Report> reports;
+    std::lock_guard lock(m_lock);
+    reports.swap(m_reports);
+    return reports;
+}
+
+void CFileReceiveWorker::Stop()
+{
+    QObject* mailbox = nullptr;
+    {
+        std::lock_guard lock(m_lock);
+        m_bStop = true;
+        // Only the thread closes the descriptor; shutting it down here lets the peer see the end
+        // at once and ends a wait of the thread on the socket, for reading or for writing.
+        if (m_hSocket >= 0) {
+            ::shutdown(m_hSocket, SHUT_RDWR);
+        }
+        m_reports.clear();
+        mailbox = std::exchange(m_pMailbox, nullptr);
+    }
+    delete mailbox;
+}
+
+void CFileReceiveWorker::Run()
+{
+    if (OpenFromCurrent()) {
+        Post({Report::Total, 0, m_batch.total, {}});
+        if (m_batch.total == 0) {
+            Post({Report::Finished, 0, 0, {}});
+        } else {
+            // Blocking calls, one read and one reply per exchange as in the lock-step bound; the
+            // stop's shutdown ends any wait.
+            fcntl(m_hSocket, F_SETFL, fcntl(m_hSocket, F_GETFL) & ~O_NONBLOCK);
+            char buffer[filewire::READ_SIZE];
+            while (!IsStopped()) {
+                const ssize_t got = ReceiveData(buffer, sizeof buffer);
+                if (got <= 0) {
+                    // Everything the sender sent before its close has been stored by now.
+                    if (!IsStopped()) {
+                        Post({Report::Closed, 0, 0, {}});
+                    }
+                    break;
+                }
+                // A read the stop kept from being answered is not stored. One that found the
+                // sender gone was still sent before its close and belongs to the batch.
+                if (!ReplyOk() && IsStopped()) {
+                    break;
+                }
+                if (Store(buffer, static_cast<size_t>(got)) != StoreResult::More || IsStopped()) {
+                    break;
+                }
+            }
+        }
+    }
+    End();
+}
+
+ssize_t CFileReceiveWorker::ReceiveData(char* buffer, size_t size)
+{
+    for (;;) {
+        // Progress held back goes out once the sender has been silent for its interval.
+        SetReceiveTimeout(m_heldProgress.has_value());
+        const ssize_t got = ::recv(m_hSocket, buffer, size, 0);
+        if (got >= 0) {
+            return got;
+        }
+        const int error = errno;
+        if (error == EAGAIN || error == EWOULDBLOCK) {
+            FlushHeldProgress();
+        } else if (error != EINTR) {
+            return got;
+        }
+        if (IsStopped()) {
+            return 0;
+        }
+    }
+}
+
+void CFileReceiveWorker::SetReceiveTimeout(bool timed)
+{
+    if (timed == m_bTimedReceive) {
+        return;
+    }
+    timeval timeout {};
+    timeout.tv_usec = timed ? std::chrono::microseconds(PROGRESS_INTERVAL).count() : 0;
+    setsockopt(m_hSocket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    m_bTimedReceive = timed;
+}
+
+bool CFileReceiveWorker::ReplyOk()
+{
+    const char* reply = filewire::REPLY_OK;
+    size_t left = std::char_traits<char>::length(reply);
+    while (left > 0) {
+        if (IsStopped()) {
+            return false;
+        }
+        // A sender that does not read its replies is held back here, rather than answered less.
+        const ssize_t sent = ::send(m_hSocket, reply, left, MSG_NOSIGNAL);
+        if (sent > 0) {
+            reply += sent;
+            left -= static_cast<size_t>(sent);
+            continue;
+        }
+        if (sent < 0 && errno == EINTR) {
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+CFileReceiveWorker::StoreResult CFileReceiveWorker::Store(const char* data, size_t length)
+{
+    while (length > 0 && m_nIndex < m_batch.names.size()) {
+        const size_t piece = std::min<size_t>(length, m_batch.sizes[m_nIndex] - m_nFileReceived);
+        if (!WriteAll(data, piece)) {
+            Fail(errno);
+            return StoreResult::Ended;
+        }
+        data += piece;
+        length -= piece;
+        m_nFileReceived += static_cast<std::uint32_t>(piece);
+        m_nBatchReceived += static_cast<std::uint32_t>(piece);
+        Post({Report::Progress, m_nFileReceived, m_nBatchReceived, {}});
+        if (m_nFileReceived == m_batch.sizes[m_nIndex]) {
+            CloseFile();
+            ++m_nIndex;
+            // Empty files that follow are created here, also after the last bytes of the batch.
+            if (!OpenFromCurrent()) {
+                return StoreResult::Ended;
+            }
+        }
+        if (m_nBatchReceived == m_batch.total) {
+            CloseFile();
+            Post({Report::Finished, m_nFileReceived, m_nBatchReceived, {}});
+            return StoreResult::Finished;
+        }
+    }
+    // Bytes beyond the batch have no file to go to.
+    return StoreResult::More;
+}
+
+bool CFileReceiveWorker::OpenFromCurrent()
+{
+    while (m_nIndex < m_batch.names.size()) {
+        if (!OpenCurrentFile()) {
+            return false;
+        }
+        if (m_batch.sizes[m_nIndex] > 0) {
+            return true;
+        }
+        CloseFile();
+        ++m_nIndex;
+    }
+    return true;
+}
+
+bool CFileReceiveWorker::OpenCurrentFile()
+{
+    CloseFile();
+    const CString path = m_batch.directory + m_batch.names[m_nIndex];
+    // A symbolic link standing at the name is not followed, and a pipe or device is refused.
+    const int fd
+        = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        Fail(errno);
+        return false;
+    }
+    struct stat status
+    {
+    };
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        Fail(EINVAL);
+        return false;
+    }
+    m_hFile = fd;
+    m_nFileReceived = 0;
+    Post({Report::File, m_batch.sizes[m_nIndex], 0, m_batch.names[m_nIndex]});
+    return true;
+}
+
+void CFileReceiveWorker::CloseFile()
+{
+    if (m_hFile >= 0) {
+        ::close(m_hFile);
+        m_hFile = -1;
+    }
+}
+
+void CFileReceiveWorker::Fail(int errnoValue)
+{
+    // Nothing more is written and no reply goes out: the socket closes as the thread ends.
+    CloseFile();
+    Post({Report::Failed, 0, 0, DescribeFileError(m_batch.directory + m_batch.names[m_nIndex], errnoValue)});
+}
+
+bool CFileReceiveWorker::WriteAll(const char* data, size_t length)
+{
+    while (length > 0) {
+        const ssize_t written = m_writer ? m_writer(m_hFile, data, length) : ::write(m_hFile, data, length);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        length -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+void CFileReceiveWorker::Post(Report report)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (report.kind == Report::Progress && now < m_nextProgress) {
+        m_heldProgress = std::move(report);
+        return;
+    }
+    if (m_heldProgress && report.kind != Report::Progress) {
+        Enqueue(*m_heldProgress);
+    }
+    m_heldProgress.reset();
+    if (report.kind == Report::Progress) {
+        m_nextProgress = now + PROGRESS_INTERVAL;
+    }
+    Enqueue(std::move(report));
+}
+
+void CFileReceiveWorker::FlushHeldProgress()
+{
+    if (m_heldProgress) {
+        m_nextProgress = std::chrono::steady_clock::now() + PROGRESS_INTERVAL;
+        Enqueue(*std::exchange(m_heldProgress, std::nullopt));
+    }
+}
+
+void CFileReceiveWorker::Enqueue(Report report)
+{
+    std::lock_guard lock(m_lock);
+    if (!m_pMailbox) {
+        return; // stopped: nobody listens any more
+    }
+    const bool wake = m_reports.empty();
+    if (report.kind == Report::Progress && !wake && m_reports.back().kind == Report::Progress) {
+        m_reports.back() = std::move(report);
+        return;
+    }
+    m_reports.push_back(std::move(report));
+    if (wake) {
+        // The mailbox stays while the lock is held: Stop takes it under the same lock.
+        QMetaObject::invokeMethod(
+            m_pMailbox, [this] { m_deliver(); }, Qt::QueuedConnection);
+    }
+}
+
+void CFileReceiveWorker::End()
+{
+    CloseFile();
+    std::lock_guard lock(m_lock);
+    ::close(m_hSocket);
+    m_hSocket = -1;
+}

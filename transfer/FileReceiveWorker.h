@@ -1,0 +1,116 @@
+#pragma once
+
+#include "framework/CString.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include <sys/types.h>
+
+class QObject;
+
+// The data phase of one accepted batch, on a thread of its own: takes the connection's reads,
+// answers each with "OK" before storing it, divides the reads at file boundaries and writes the
+// files. What happens reaches the user-interface thread through a queue, in order, progress at
+// most every interval. The thread and the connection share this object, so the window may close
+// while a write is still under way: the stop never waits, and the thread lets go of the file and
+// the socket once its current write has returned.
+class CFileReceiveWorker
+{
+public:
+    struct Batch
+    {
+        // Ends in "/"; every name is one plain component, checked when it arrived.
+        CString directory;
+        std::vector<CString> names;
+        std::vector<std::uint32_t> sizes;
+        std::uint32_t total = 0;
+    };
+    // What the thread tells the user-interface thread, in the order it happened.
+    struct Report
+    {
+        enum Kind { File, Total, Progress, Finished, Closed, Failed };
+        Kind kind;
+        // File: its size and its name in text. Total: the batch total. Progress: bytes of the
+        // file and of the batch stored so far. Failed: the message in text. Closed: the sender
+        // left before the total.
+        std::uint32_t file = 0;
+        std::uint32_t batch = 0;
+        CString text;
+    };
+    // Stores bytes in a file; a ::write in all but tests, which play a slow disk with it.
+    using FileWriter = std::function<ssize_t(int fd, const char* data, size_t length)>;
+
+    // Takes ownership of the connected socket and starts the thread; deliver runs on the calling
+    // (user-interface) thread whenever reports are waiting, until Stop.
+    static std::shared_ptr<CFileReceiveWorker> Start(int socket, Batch batch, std::function<void()> deliver);
+    ~CFileReceiveWorker();
+    CFileReceiveWorker(const CFileReceiveWorker&) = delete;
+    CFileReceiveWorker& operator=(const CFileReceiveWorker&) = delete;
+
+    // User-interface thread: the reports waiting, oldest first.
+    std::vector<Report> TakeReports();
+    // User-interface thread: ends the transfer without waiting. The peer sees the close at once;
+    // the bytes already answered are still stored, nothing after them, and nothing more is
+    // reported.
+    void Stop();
+
+    // Tests only: how every later transfer stores its bytes (an empty writer restores ::write).
+    static void SetFileWriter(FileWriter writer);
+    // Waits for the threads still running, whose windows may be gone: a process that ends lets
+    // their last writes finish, so that no answered bytes are lost. False when time ran out.
+    static bool WaitForAll(std::chrono::milliseconds limit);
+
+private:
+    enum class StoreResult { More, Finished, Ended };
+
+    CFileReceiveWorker(int socket, Batch batch, FileWriter writer);
+    void Run();
+    // The next read; 0 at the end of the stream or once stopped. Held progress goes out meanwhile.
+    ssize_t ReceiveData(char* buffer, size_t size);
+    void SetReceiveTimeout(bool timed);
+    // False when the reply could not go out whole (stopped, or the sender is gone).
+    bool ReplyOk();
+    StoreResult Store(const char* data, size_t length);
+    bool OpenFromCurrent();
+    bool OpenCurrentFile();
+    void CloseFile();
+    void Fail(int errnoValue);
+    bool WriteAll(const char* data, size_t length);
+    bool IsStopped() const { return m_bStop.load(); }
+
+    // Progress is passed on at most every interval; what is held back goes out before any other
+    // report, or once the sender has been silent for an interval.
+    void Post(Report report);
+    void FlushHeldProgress();
+    void Enqueue(Report report);
+    void End();
+
+    const Batch m_batch;
+    const FileWriter m_writer;
+    size_t m_nIndex = 0;
+    int m_hFile = -1;
+    std::uint32_t m_nFileReceived = 0;
+    std::uint32_t m_nBatchReceived = 0;
+    std::optional<Report> m_heldProgress;
+    std::chrono::steady_clock::time_point m_nextProgress;
+    // Reads time out (after an interval) only while progress is held back.
+    bool m_bTimedReceive = false;
+
+    std::atomic<bool> m_bStop {false};
+    // Guards the socket's descriptor against its close (the stop shuts it down meanwhile, and a
+    // number closed could already belong to another connection), the reports and the mailbox.
+    std::mutex m_lock;
+    int m_hSocket;
+    std::vector<Report> m_reports;
+    // Carries the delivery to the user-interface thread; Stop destroys it, and a delivery still
+    // queued dies with it.
+    QObject* m_pMailbox = nullptr;
+    std::function<void()> m_deliver;
+};
