@@ -167,6 +167,11 @@ void CMainDialog::RemovePeer(const CString& name)
     ScheduleTrayMenuUpdate();
 }
 
+bool CMainDialog::IsListed(const CString& name, const CString& address) const
+{
+    return m_peerIndex.Contains(name, address);
+}
+
 CString CMainDialog::FindAddressByName(const CString& name) const
 {
     const std::optional<std::size_t> position = m_peerIndex.FindName(name);

@@ -37,6 +37,7 @@ public:
 
     bool AddPeer(const CString& name, const CString& address) override;
     void RemovePeer(const CString& name) override;
+    bool IsListed(const CString& name, const CString& address) const override;
     CString FindAddressByName(const CString& name) const override;
     CString FindNameByAddress(const CString& address) const override;
     CString GetLocalName() const override;

@@ -8,6 +8,7 @@ void CPeerIndex::Add(const CString& name, const CString& address)
     m_arrivals.push_back(arrival);
     m_byName[name].insert(arrival);
     m_byAddress[address].insert(arrival);
+    ++m_pairCounts[{name, address}];
 }
 
 void CPeerIndex::RemoveAt(std::size_t position, const CString& name, const CString& address)
@@ -19,6 +20,10 @@ void CPeerIndex::RemoveAt(std::size_t position, const CString& name, const CStri
     m_arrivals.erase(m_arrivals.begin() + static_cast<std::ptrdiff_t>(position));
     Forget(m_byName, name, arrival);
     Forget(m_byAddress, address, arrival);
+    const auto pair = m_pairCounts.find({name, address});
+    if (pair != m_pairCounts.end() && --pair->second == 0) {
+        m_pairCounts.erase(pair);
+    }
 }
 
 void CPeerIndex::Clear()
@@ -26,6 +31,7 @@ void CPeerIndex::Clear()
     m_arrivals.clear();
     m_byName.clear();
     m_byAddress.clear();
+    m_pairCounts.clear();
 }
 
 std::optional<std::size_t> CPeerIndex::FindName(const CString& name) const
@@ -36,6 +42,11 @@ std::optional<std::size_t> CPeerIndex::FindName(const CString& name) const
 std::optional<std::size_t> CPeerIndex::FindAddress(const CString& address) const
 {
     return FindFirst(m_byAddress, address);
+}
+
+bool CPeerIndex::Contains(const CString& name, const CString& address) const
+{
+    return m_pairCounts.count({name, address}) != 0;
 }
 
 std::optional<std::size_t> CPeerIndex::FindFirst(const Arrivals& arrivals, const CString& key) const

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <utility>
 #include <vector>
 
 // Finds the entries of the main window's peer list by name and by address without a scan. The
@@ -23,6 +24,8 @@ public:
     // Positions in the list of the first entry with the name or the address.
     std::optional<std::size_t> FindName(const CString& name) const;
     std::optional<std::size_t> FindAddress(const CString& address) const;
+    // Whether some entry has exactly this name and this address.
+    bool Contains(const CString& name, const CString& address) const;
 
 private:
     using Arrivals = std::map<CString, std::set<std::uint64_t>>;
@@ -35,5 +38,7 @@ private:
     // Ordered maps: their cost cannot be driven up by names chosen to collide.
     Arrivals m_byName;
     Arrivals m_byAddress;
+    // How many entries hold each (name, address) pair.
+    std::map<std::pair<CString, CString>, std::size_t> m_pairCounts;
     std::uint64_t m_nNextArrival = 0;
 };

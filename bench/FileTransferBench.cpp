@@ -150,6 +150,7 @@ class CLocalName : public IMainWindow
 public:
     bool AddPeer(const CString&, const CString&) override { return true; }
     void RemovePeer(const CString&) override { }
+    bool IsListed(const CString&, const CString&) const override { return false; }
     CString FindAddressByName(const CString&) const override { return {}; }
     CString FindNameByAddress(const CString&) const override { return {}; }
     CString GetLocalName() const override { return "bench (host2)"; }

@@ -13,6 +13,9 @@ public:
     // False when the peer was not listed (the list is full): the hello goes unanswered.
     virtual bool AddPeer(const CString& name, const CString& address) = 0;
     virtual void RemovePeer(const CString& name) = 0;
+    // Whether an entry holds exactly this name and this address; a hello reply from a listed
+    // peer is not listed again.
+    virtual bool IsListed(const CString& name, const CString& address) const = 0;
     virtual CString FindAddressByName(const CString& name) const = 0;
     virtual CString FindNameByAddress(const CString& address) const = 0;
     virtual CString GetLocalName() const = 0;

@@ -6,7 +6,9 @@
 #include "net/Datagram.h"
 #include "net/PresenceSocket.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include <sys/socket.h>
@@ -25,6 +27,10 @@ public:
     void RemovePeer(const CString& name) override
     {
         std::erase_if(peers, [&name](const auto& peer) { return peer.first == name; });
+    }
+    bool IsListed(const CString& name, const CString& address) const override
+    {
+        return std::find(peers.begin(), peers.end(), std::make_pair(name, address)) != peers.end();
     }
     CString FindAddressByName(const CString& name) const override
     {

@@ -28,6 +28,7 @@ class NamedMainWindow : public IMainWindow
 public:
     bool AddPeer(const CString&, const CString&) override { return true; }
     void RemovePeer(const CString&) override { }
+    bool IsListed(const CString&, const CString&) const override { return false; }
     CString FindAddressByName(const CString&) const override { return {}; }
     CString FindNameByAddress(const CString&) const override { return {}; }
     CString GetLocalName() const override { return "ANN (PC1)"; }

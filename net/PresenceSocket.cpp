@@ -105,7 +105,12 @@ void CPresenceSocket::HandleDatagram(std::uint32_t kind, const CString& text, co
         }
         break;
     case KIND_HELLO_REPLY:
-        mainWindow->AddPeer(text, source);
+        // A reply with a name and address listed already comes from a peer we know: it answers
+        // the hello of an address of ours that came back, or its own hello listed it as both
+        // copies started at once. Listing it again would show the peer twice.
+        if (!mainWindow->IsListed(text, source)) {
+            mainWindow->AddPeer(text, source);
+        }
         break;
     case KIND_MESSAGE:
         if (!IsOwnAddress(source)) {

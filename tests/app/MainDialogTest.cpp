@@ -140,6 +140,10 @@ TEST_F(MainDialogTest, LookupsAreExactAndFirstMatch)
     window.AddPeer("bob (PC2)", "10.0.0.5");
     EXPECT_EQ(window.FindAddressByName("bob (PC2)"), "10.0.0.9");
     EXPECT_EQ(window.FindNameByAddress("10.0.0.2"), "ann (PC1)");
+    // A pair is listed while an entry holds both halves together.
+    EXPECT_FALSE(window.IsListed("bob (PC2)", "10.0.0.2"));
+    EXPECT_TRUE(window.IsListed("bob (PC2)", "10.0.0.9"));
+    EXPECT_FALSE(window.IsListed("ann (PC1)", "10.0.0.9"));
     EXPECT_EQ(Shown(), (QStringList {"ann (PC1)", "bob (PC2)", "bob (PC2)"}));
     EXPECT_EQ(Selected(), "bob (PC2)");
 }

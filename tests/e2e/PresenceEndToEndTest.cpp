@@ -246,6 +246,14 @@ TEST_P(NetworkTopologyTest, EachCopyListsTheOthersOnceHearsEachAnnounceOnceAndDr
         ASSERT_TRUE(ChangeNetwork(odd, QStringList {"addr", "add"} + address));
         Settle(1500);
         EXPECT_EQ(copies[0]->ListEntries(MainWindow(*copies[0]), "peerList").count(subject.Identity()), 1);
+        // Its peers answer that hello once more, and it still lists each of them once.
+        QStringList heard;
+        for (size_t j = 0; j < copies.size(); ++j) {
+            if (hears(j, static_cast<size_t>(odd - 1))) {
+                heard << copies[j]->Identity();
+            }
+        }
+        EXPECT_EQ(subject.ListEntries(MainWindow(subject), "peerList"), Sorted(heard));
     } else {
         EXPECT_EQ(BroadcastFailures(subject.ErrorOutput()), 0);
     }

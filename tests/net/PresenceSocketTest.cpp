@@ -79,12 +79,21 @@ TEST_F(PresenceSocketTest, HelloFromAnotherAddressIsListedAndAnsweredOnce)
     EXPECT_FALSE(peer.Receive(300)) << "only one reply";
 }
 
-TEST_F(PresenceSocketTest, UnaskedReplyIsListedWithoutAnswer)
+TEST_F(PresenceSocketTest, UnaskedReplyIsListedWithoutAnswerOncePerNameAndAddress)
 {
     FromPeer(Raw(KIND_HELLO_REPLY, "carol (PC3)"));
     ASSERT_EQ(mainWindow.added.size(), 1u);
     EXPECT_EQ(mainWindow.added[0].first, "carol (PC3)");
     EXPECT_FALSE(peer.Receive(300));
+
+    // The same pair again is the answer to a hello she had heard: it is listed already.
+    FromPeer(Raw(KIND_HELLO_REPLY, "carol (PC3)"));
+    EXPECT_EQ(mainWindow.added.size(), 1u);
+    // The same name elsewhere is another peer; a hello still lists and is answered.
+    socket.HandleDatagram(KIND_HELLO_REPLY, "carol (PC3)", "10.200.0.3");
+    FromPeer(Raw(KIND_HELLO, "carol (PC3)"));
+    EXPECT_EQ(mainWindow.added.size(), 3u);
+    EXPECT_TRUE(peer.Receive());
 }
 
 TEST_F(PresenceSocketTest, RepeatedHelloIsListedTwice)

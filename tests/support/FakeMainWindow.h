@@ -2,6 +2,7 @@
 
 #include "framework/MainWindowLink.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,11 @@ public:
         return true;
     }
     void RemovePeer(const CString& name) override { removed.push_back(name); }
+    // The fake's list only grows: a removal is recorded, not carried out.
+    bool IsListed(const CString& name, const CString& address) const override
+    {
+        return std::find(added.begin(), added.end(), std::make_pair(name, address)) != added.end();
+    }
     CString FindAddressByName(const CString& name) const override
     {
         for (const auto& [peerName, address] : added) {
