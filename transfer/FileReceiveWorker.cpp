@@ -2,8 +2,6 @@
 
 #include "transfer/FileProtocol.h"
 
-#include <QObject>
-
 #include <algorithm>
 #include <cerrno>
 #include <thread>
@@ -16,10 +14,6 @@
 #include <unistd.h>
 
 namespace {
-// Progress reaches the window at most this often; each report wakes the user-interface thread,
-// which would otherwise cost a wake-up per read.
-constexpr std::chrono::milliseconds PROGRESS_INTERVAL {20};
-
 // Set and read on the user-interface thread only: each transfer takes a copy when it starts.
 CFileReceiveWorker::FileWriter g_writer;
 std::atomic<int> g_nRunning {0};
@@ -28,9 +22,8 @@ std::atomic<int> g_nRunning {0};
 std::shared_ptr<CFileReceiveWorker> CFileReceiveWorker::Start(
     int socket, Batch batch, std::function<void()> deliver)
 {
-    std::shared_ptr<CFileReceiveWorker> worker(new CFileReceiveWorker(socket, std::move(batch), g_writer));
-    worker->m_deliver = std::move(deliver);
-    worker->m_pMailbox = new QObject;
+    std::shared_ptr<CFileReceiveWorker> worker(
+        new CFileReceiveWorker(socket, std::move(batch), g_writer, std::move(deliver)));
     ++g_nRunning;
     // The thread keeps its share until it has closed the file and the socket; nobody waits for it.
     std::thread([worker]() mutable {
@@ -41,10 +34,12 @@ std::shared_ptr<CFileReceiveWorker> CFileReceiveWorker::Start(
     return worker;
 }
 
-CFileReceiveWorker::CFileReceiveWorker(int socket, Batch batch, FileWriter writer)
+CFileReceiveWorker::CFileReceiveWorker(
+    int socket, Batch batch, FileWriter writer, std::function<void()> deliver)
     : m_batch(std::move(batch))
     , m_writer(std::move(writer))
     , m_hSocket(socket)
+    , m_reports(std::move(deliver))
 {
 }
 
@@ -71,15 +66,11 @@ bool CFileReceiveWorker::WaitForAll(std::chrono::milliseconds limit)
 
 std::vector<CFileReceiveWorker::Report> CFileReceiveWorker::TakeReports()
 {
-    std::vector<Report> reports;
-    std::lock_guard lock(m_lock);
-    reports.swap(m_reports);
-    return reports;
+    return m_reports.Take();
 }
 
 void CFileReceiveWorker::Stop()
 {
-    QObject* mailbox = nullptr;
     {
         std::lock_guard lock(m_lock);
         m_bStop = true;
@@ -88,10 +79,8 @@ void CFileReceiveWorker::Stop()
         if (m_hSocket >= 0) {
             ::shutdown(m_hSocket, SHUT_RDWR);
         }
-        m_reports.clear();
-        mailbox = std::exchange(m_pMailbox, nullptr);
     }
-    delete mailbox;
+    m_reports.Detach();
 }
 
 void CFileReceiveWorker::Run()
@@ -132,14 +121,14 @@ ssize_t CFileReceiveWorker::ReceiveData(char* buffer, size_t size)
 {
     for (;;) {
         // Progress held back goes out once the sender has been silent for its interval.
-        SetReceiveTimeout(m_heldProgress.has_value());
+        SetReceiveTimeout(m_reports.HasHeldProgress());
         const ssize_t got = ::recv(m_hSocket, buffer, size, 0);
         if (got >= 0) {
             return got;
         }
         const int error = errno;
         if (error == EAGAIN || error == EWOULDBLOCK) {
-            FlushHeldProgress();
+            m_reports.FlushHeldProgress();
         } else if (error != EINTR) {
             return got;
         }
@@ -155,7 +144,7 @@ void CFileReceiveWorker::SetReceiveTimeout(bool timed)
         return;
     }
     timeval timeout {};
-    timeout.tv_usec = timed ? std::chrono::microseconds(PROGRESS_INTERVAL).count() : 0;
+    timeout.tv_usec = timed ? std::chrono::microseconds(CReportQueue::PROGRESS_INTERVAL).count() : 0;
     setsockopt(m_hSocket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     m_bTimedReceive = timed;
 }
@@ -283,50 +272,6 @@ bool CFileReceiveWorker::WriteAll(const char* data, size_t length)
         length -= static_cast<size_t>(written);
     }
     return true;
-}
-
-void CFileReceiveWorker::Post(Report report)
-{
-    const auto now = std::chrono::steady_clock::now();
-    if (report.kind == Report::Progress && now < m_nextProgress) {
-        m_heldProgress = std::move(report);
-        return;
-    }
-    if (m_heldProgress && report.kind != Report::Progress) {
-        Enqueue(*m_heldProgress);
-    }
-    m_heldProgress.reset();
-    if (report.kind == Report::Progress) {
-        m_nextProgress = now + PROGRESS_INTERVAL;
-    }
-    Enqueue(std::move(report));
-}
-
-void CFileReceiveWorker::FlushHeldProgress()
-{
-    if (m_heldProgress) {
-        m_nextProgress = std::chrono::steady_clock::now() + PROGRESS_INTERVAL;
-        Enqueue(*std::exchange(m_heldProgress, std::nullopt));
-    }
-}
-
-void CFileReceiveWorker::Enqueue(Report report)
-{
-    std::lock_guard lock(m_lock);
-    if (!m_pMailbox) {
-        return; // stopped: nobody listens any more
-    }
-    const bool wake = m_reports.empty();
-    if (report.kind == Report::Progress && !wake && m_reports.back().kind == Report::Progress) {
-        m_reports.back() = std::move(report);
-        return;
-    }
-    m_reports.push_back(std::move(report));
-    if (wake) {
-        // The mailbox stays while the lock is held: Stop takes it under the same lock.
-        QMetaObject::invokeMethod(
-            m_pMailbox, [this] { m_deliver(); }, Qt::QueuedConnection);
-    }
 }
 
 void CFileReceiveWorker::End()

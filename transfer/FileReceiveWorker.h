@@ -1,6 +1,7 @@
 #pragma once
 
 #include "framework/CString.h"
+#include "transfer/ReportQueue.h"
 
 #include <atomic>
 #include <chrono>
@@ -8,12 +9,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
+#include <utility>
 #include <vector>
 
 #include <sys/types.h>
-
-class QObject;
 
 // The data phase of one accepted batch, on a thread of its own: takes the connection's reads,
 // answers each with "OK" before storing it, divides the reads at file boundaries and writes the
@@ -32,18 +31,9 @@ public:
         std::vector<std::uint32_t> sizes;
         std::uint32_t total = 0;
     };
-    // What the thread tells the user-interface thread, in the order it happened.
-    struct Report
-    {
-        enum Kind { File, Total, Progress, Finished, Closed, Failed };
-        Kind kind;
-        // File: its size and its name in text. Total: the batch total. Progress: bytes of the
-        // file and of the batch stored so far. Failed: the message in text. Closed: the sender
-        // left before the total.
-        std::uint32_t file = 0;
-        std::uint32_t batch = 0;
-        CString text;
-    };
+    // What the thread tells the user-interface thread, in the order it happened. Closed: the
+    // sender left before the total.
+    using Report = CReportQueue::Report;
     // Stores bytes in a file; a ::write in all but tests, which play a slow disk with it.
     using FileWriter = std::function<ssize_t(int fd, const char* data, size_t length)>;
 
@@ -70,7 +60,7 @@ public:
 private:
     enum class StoreResult { More, Finished, Ended };
 
-    CFileReceiveWorker(int socket, Batch batch, FileWriter writer);
+    CFileReceiveWorker(int socket, Batch batch, FileWriter writer, std::function<void()> deliver);
     void Run();
     // The next read; 0 at the end of the stream or once stopped. Held progress goes out meanwhile.
     ssize_t ReceiveData(char* buffer, size_t size);
@@ -85,11 +75,7 @@ private:
     bool WriteAll(const char* data, size_t length);
     bool IsStopped() const { return m_bStop.load(); }
 
-    // Progress is passed on at most every interval; what is held back goes out before any other
-    // report, or once the sender has been silent for an interval.
-    void Post(Report report);
-    void FlushHeldProgress();
-    void Enqueue(Report report);
+    void Post(Report report) { m_reports.Post(std::move(report)); }
     void End();
 
     const Batch m_batch;
@@ -98,19 +84,15 @@ private:
     int m_hFile = -1;
     std::uint32_t m_nFileReceived = 0;
     std::uint32_t m_nBatchReceived = 0;
-    std::optional<Report> m_heldProgress;
-    std::chrono::steady_clock::time_point m_nextProgress;
     // Reads time out (after an interval) only while progress is held back.
     bool m_bTimedReceive = false;
 
     std::atomic<bool> m_bStop {false};
-    // Guards the socket's descriptor against its close (the stop shuts it down meanwhile, and a
-    // number closed could already belong to another connection), the reports and the mailbox.
+    // Guards the socket's descriptor against its close: the stop shuts it down meanwhile, and a
+    // number closed could already belong to another connection.
     std::mutex m_lock;
     int m_hSocket;
-    std::vector<Report> m_reports;
-    // Carries the delivery to the user-interface thread; Stop destroys it, and a delivery still
-    // queued dies with it.
-    QObject* m_pMailbox = nullptr;
-    std::function<void()> m_deliver;
+    // Progress is passed on at most every interval; what is held back goes out before any other
+    // report, or once the sender has been silent for an interval. Stop detaches it.
+    CReportQueue m_reports;
 };

@@ -3,11 +3,10 @@
 #include "framework/MainWindowLink.h"
 #include "transfer/FileWindows.h"
 
-#include <QObject>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <optional>
 #include <utility>
 
 #include <fcntl.h>
@@ -22,9 +21,6 @@ namespace {
 // How long a worker waiting for the socket sleeps before it looks at the stop request again;
 // the stop event normally wakes it sooner.
 constexpr int WRITE_POLL_MS = 100;
-// Progress reaches the window at most this often; each report wakes the user-interface thread,
-// which would otherwise cost a wake-up per chunk.
-constexpr std::chrono::milliseconds PROGRESS_INTERVAL {20};
 
 int MillisecondsUntil(std::chrono::steady_clock::time_point moment)
 {
@@ -37,7 +33,7 @@ int MillisecondsUntil(std::chrono::steady_clock::time_point moment)
 
 CFileSocket::CFileSocket()
     : m_hStopEvent(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
-    , m_pMailbox(std::make_unique<QObject>())
+    , m_reports([this] { DeliverReports(); })
 {
 }
 
@@ -278,56 +274,9 @@ void CFileSocket::SendText(const CString& text)
     Send(text.data(), static_cast<int>(text.size()));
 }
 
-void CFileSocket::Post(Report report)
-{
-    const auto now = std::chrono::steady_clock::now();
-    if (report.kind == Report::Progress && now < m_nextProgress) {
-        m_heldProgress = std::move(report);
-        return;
-    }
-    if (m_heldProgress && report.kind != Report::Progress) {
-        Enqueue(*m_heldProgress);
-    }
-    m_heldProgress.reset();
-    if (report.kind == Report::Progress) {
-        m_nextProgress = now + PROGRESS_INTERVAL;
-    }
-    Enqueue(std::move(report));
-}
-
-void CFileSocket::FlushHeldProgress()
-{
-    if (m_heldProgress) {
-        m_nextProgress = std::chrono::steady_clock::now() + PROGRESS_INTERVAL;
-        Enqueue(*std::exchange(m_heldProgress, std::nullopt));
-    }
-}
-
-void CFileSocket::Enqueue(Report report)
-{
-    bool wake = false;
-    {
-        std::lock_guard lock(m_reportLock);
-        wake = m_reports.empty();
-        if (report.kind == Report::Progress && !wake && m_reports.back().kind == Report::Progress) {
-            m_reports.back() = std::move(report);
-        } else {
-            m_reports.push_back(std::move(report));
-        }
-    }
-    if (wake) {
-        QMetaObject::invokeMethod(
-            m_pMailbox.get(), [this] { DeliverReports(); }, Qt::QueuedConnection);
-    }
-}
-
 void CFileSocket::DeliverReports()
 {
-    std::vector<Report> reports;
-    {
-        std::lock_guard lock(m_reportLock);
-        reports.swap(m_reports);
-    }
+    const std::vector<Report> reports = m_reports.Take();
     const std::weak_ptr<char> alive = m_pAlive;
     for (const Report& report : reports) {
         switch (report.kind) {
@@ -350,6 +299,8 @@ void CFileSocket::DeliverReports()
             break;
         case Report::Failed:
             ReportFileError(report.text);
+            break;
+        case Report::Total:
             break;
         }
         // Every end destroys this object through its window.
@@ -459,8 +410,8 @@ CFileSocket::WaitResult CFileSocket::AwaitReply(int timeoutMs)
     for (;;) {
         int wait = deadline ? MillisecondsUntil(*deadline) : -1;
         // Progress held back goes out when its interval is over, replies or not.
-        if (m_heldProgress) {
-            const int due = MillisecondsUntil(m_nextProgress);
+        if (m_reports.HasHeldProgress()) {
+            const int due = MillisecondsUntil(m_reports.NextProgress());
             wait = wait < 0 ? due : std::min(wait, due);
         }
         // Without a stop event the stop request is looked at between short waits.
@@ -473,8 +424,8 @@ CFileSocket::WaitResult CFileSocket::AwaitReply(int timeoutMs)
             return WaitResult::Stopped;
         }
         if (ready == 0) {
-            if (m_heldProgress && steady_clock::now() >= m_nextProgress) {
-                FlushHeldProgress();
+            if (m_reports.HasHeldProgress() && steady_clock::now() >= m_reports.NextProgress()) {
+                m_reports.FlushHeldProgress();
             }
             if (deadline && steady_clock::now() >= *deadline) {
                 return WaitResult::TimedOut;

@@ -2,19 +2,17 @@
 
 #include "net/AsyncSocket.h"
 #include "transfer/FileProtocol.h"
+#include "transfer/ReportQueue.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 class IFileProgressWindow;
 class ISendFileWindow;
-class QObject;
 
 // The sending end of one file transmission: conducts the header on the user-interface thread,
 // then hands the whole data phase to a worker thread of its own. The worker sends a chunk, waits
@@ -58,17 +56,9 @@ protected:
     void OnClose(int errorCode) override;
 
 private:
-    // What the worker tells the user-interface thread, in the order it happened.
-    struct Report
-    {
-        enum Kind { Progress, File, Finished, Closed, Failed };
-        Kind kind;
-        // Progress and Finished: bytes of the file and of the batch answered so far.
-        // File: its size, and its name in text. Failed: the message in text.
-        std::uint32_t file = 0;
-        std::uint32_t batch = 0;
-        CString text;
-    };
+    // What the worker tells the user-interface thread, in the order it happened. Progress and
+    // Finished count the bytes answered; Closed: the receiver left. Total is not used here.
+    using Report = CReportQueue::Report;
     // Ended: stopped, or the end (failure, close) has been reported already.
     enum class ChunkResult { Sent, BatchSent, Ended };
     enum class WaitResult { Reply, TimedOut, Closed, Stopped };
@@ -86,12 +76,8 @@ private:
     void SendText(const CString& text);
     CString PathOf(size_t index) const { return m_strDirectory + m_names[index]; }
 
-    // Worker thread, and the user-interface thread before the worker starts. Progress is passed on
-    // at most every interval; what is held back goes out before any other report, or when its
-    // interval is over.
-    void Post(Report report);
-    void FlushHeldProgress();
-    void Enqueue(Report report);
+    // Worker thread, and the user-interface thread before the worker starts.
+    void Post(Report report) { m_reports.Post(std::move(report)); }
     void WorkerProc();
     ChunkResult SendChunk();
     bool WriteWhole(const char* data, size_t length);
@@ -121,13 +107,9 @@ private:
     int m_hStopEvent = -1;
     std::thread m_worker;
 
-    // Progress that follows progress replaces it, so a slow user-interface thread gets the latest
-    // figures rather than a backlog.
-    std::optional<Report> m_heldProgress;
-    std::chrono::steady_clock::time_point m_nextProgress;
-    std::mutex m_reportLock;
-    std::vector<Report> m_reports;
-    // Carries the delivery to the user-interface thread; a delivery still queued dies with it.
-    std::unique_ptr<QObject> m_pMailbox;
+    // Progress is passed on at most every interval; what is held back goes out before any other
+    // report, or when its interval is over. Joining the worker before it goes leaves nobody to
+    // post.
+    CReportQueue m_reports;
     std::shared_ptr<char> m_pAlive = std::make_shared<char>();
 };
