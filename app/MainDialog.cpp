@@ -532,6 +532,11 @@ void CMainDialog::OnFile()
     window->Create();
 }
 
+void CMainDialog::OpenSendFiles(std::vector<CString> paths)
+{
+    (void)paths;
+}
+
 void CMainDialog::OnMessage()
 {
     UpdateData(true);

@@ -66,6 +66,10 @@ public:
 
     const std::vector<std::unique_ptr<CPeerEntry>>& GetPeers() const { return m_peers; }
 
+    // Files handed over by `quorvane --send` (full paths, as bytes): the user picks the peer in
+    // a "Send Files" window.
+    void OpenSendFiles(std::vector<CString> paths);
+
 protected:
     bool OnInitDialog() override;
     void OnDestroy() override;
