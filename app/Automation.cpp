@@ -6,15 +6,20 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTimer>
+
+#include <memory>
 
 CAutomation* CAutomation::StartFromEnvironment(QObject* parent)
 {
@@ -146,6 +151,33 @@ QString Dump(QWidget* window)
 }
 } // namespace
 
+QString CAutomation::Drop(QWidget* window, const QStringList& uris)
+{
+    // What a file manager offers: the addresses, and the same as text.
+    auto data = std::make_shared<QMimeData>();
+    data->setData(QStringLiteral("text/uri-list"),
+        (uris.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
+    data->setText(uris.join('\n'));
+    const QPointF centre = QRectF(window->rect()).center();
+    QDragEnterEvent enter(centre.toPoint(), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window, &enter);
+    QDragMoveEvent move(centre.toPoint(), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    if (enter.isAccepted()) {
+        QApplication::sendEvent(window, &move);
+    }
+    if (!enter.isAccepted() || !move.isAccepted()) {
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(window, &leave);
+        return QStringLiteral("refused\n");
+    }
+    // After the reply, as a click: the drop may open windows and questions.
+    QTimer::singleShot(0, window, [window, data, centre] {
+        QDropEvent drop(centre, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &drop);
+    });
+    return QStringLiteral("accepted\n");
+}
+
 QString CAutomation::Execute(const QString& request)
 {
     const QStringList words = request.split(QLatin1Char(' '));
@@ -205,6 +237,9 @@ QString CAutomation::Execute(const QString& request)
         combo->setCurrentIndex(index);
         emit combo->activated(index);
         return {};
+    }
+    if (command == QLatin1String("drop")) {
+        return Drop(window, words.mid(2));
     }
     if (command == QLatin1String("key")) {
         const QString key = words.value(2);

@@ -17,6 +17,8 @@ class QWidget;
 //   set ID NAME TEXT             puts TEXT (escaped) into the text box with that object name
 //   select ID NAME INDEX         selects an entry of a drop-down list, as the user would
 //   key ID KEY                   sends Escape, Return or Close (the close box) to the window
+//   drop ID URI...               drags text/uri-list onto the window's centre and drops it if the
+//                                window accepts: replies accepted or refused
 // Texts escape backslash, line feed and carriage return as \\, \n and \r.
 class CAutomation : public QObject
 {
@@ -38,6 +40,7 @@ private:
     void OnConnection();
     void OnReadyRead(QLocalSocket* client);
     QString Execute(const QString& request);
+    static QString Drop(QWidget* window, const QStringList& uris);
     QWidget* FindWindow(const QString& id) const;
 
     QLocalServer* m_pServer = nullptr;

@@ -1,9 +1,11 @@
 #include "app/MainDialog.h"
 
 #include "app/AboutDialog.h"
+#include "app/SendFilesDialog.h"
 #include "chat/ChatWindows.h"
 #include "chat/SendChatRequestDialog.h"
 #include "framework/Alert.h"
+#include "framework/DroppedFiles.h"
 #include "framework/Icons.h"
 #include "framework/QtText.h"
 #include "framework/StatusNotifierHost.h"
@@ -16,8 +18,11 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCursor>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QMimeData>
 #include <QTimer>
 
 #include <algorithm>
@@ -57,6 +62,7 @@ CMainDialog::CMainDialog(QWidget* parent)
     m_hIcon = LoadIcon("quorvane");
     ui.setupUi(this);
     ApplyWindowFrame(this);
+    setAcceptDrops(true);
 
     connect(ui.announceButton, &QPushButton::clicked, this, [this] { OnAnnounce(); });
     connect(ui.chatButton, &QPushButton::clicked, this, [this] { OnChat(); });
@@ -526,15 +532,47 @@ void CMainDialog::OnChat()
 void CMainDialog::OnFile()
 {
     UpdateData(true);
-    auto* window = new CSendFileRequestDialog;
-    window->m_strPeer = m_strPeer;
-    window->m_strHeader = "Send File Transmission Request To " + m_strPeer;
-    window->Create();
+    CSendFileRequestDialog::OpenFor(m_strPeer);
+}
+
+bool CMainDialog::AcceptsDrop(const QMimeData* data) const
+{
+    return ui.peerList->currentIndex() >= 0 && LocalFilesOf(data);
+}
+
+void CMainDialog::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (AcceptsDrop(event->mimeData())) {
+        event->acceptProposedAction();
+    }
+}
+
+void CMainDialog::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (AcceptsDrop(event->mimeData())) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
+void CMainDialog::dropEvent(QDropEvent* event)
+{
+    if (!AcceptsDrop(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    UpdateData(true);
+    CSendFileRequestDialog::OpenFor(m_strPeer)->SelectFiles(*LocalFilesOf(event->mimeData()));
 }
 
 void CMainDialog::OpenSendFiles(std::vector<CString> paths)
 {
-    (void)paths;
+    auto* window = new CSendFilesDialog(ui.peerList->model(), ui.peerList->currentIndex(), std::move(paths));
+    window->Create();
+    window->raise();
+    window->activateWindow();
 }
 
 void CMainDialog::OnMessage()

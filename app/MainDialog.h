@@ -94,8 +94,13 @@ protected:
     void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // Local files dropped go to the selected peer, as if chosen with "Select File".
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
+    bool AcceptsDrop(const QMimeData* data) const;
     void ApplyButtonRule();
     void SendLeaveOnce();
     // The first entry of the list control that does not sort before the text (after: that sorts

@@ -210,14 +210,17 @@ int RunSender(int argc, char** argv)
     const int count = std::atoi(argv[2]);
     const unsigned port = static_cast<unsigned>(std::atoi(argv[3]));
     const std::string directory = argv[4];
-    std::vector<CString> names(argv + 5, argv + argc);
+    std::vector<CString> paths;
+    for (int i = 5; i < argc; ++i) {
+        paths.push_back(directory + argv[i]);
+    }
     LoopWatch watch;
     int running = count;
     std::vector<std::unique_ptr<CSenderEnd>> senders;
     watch.Start();
     for (int i = 0; i < count; ++i) {
         senders.push_back(std::make_unique<CSenderEnd>(&running));
-        senders.back()->socket->SetRequest(senders.back().get(), directory, names, "bench\r\n");
+        senders.back()->socket->SetRequest(senders.back().get(), paths, "bench\r\n");
         senders.back()->socket->ConnectTo(Env("QLAN_ADDR_1"), port);
     }
     QElapsedTimer clock;

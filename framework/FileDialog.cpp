@@ -64,27 +64,14 @@ std::optional<std::vector<CString>> RunSelectDirectory(QWidget* owner)
 }
 } // namespace
 
-FileSelection SplitSelection(const std::vector<CString>& paths)
-{
-    FileSelection selection;
-    for (const CString& path : paths) {
-        const size_t slash = path.rfind('/');
-        if (selection.names.empty()) {
-            selection.directory = slash == CString::npos ? CString("./") : path.substr(0, slash + 1);
-        }
-        selection.names.push_back(slash == CString::npos ? path : path.substr(slash + 1));
-    }
-    return selection;
-}
-
-std::optional<FileSelection> SelectFilesToOpen(QWidget* owner)
+std::optional<std::vector<CString>> SelectFilesToOpen(QWidget* owner)
 {
     const CDialog::NestedRun run(owner);
-    const auto paths = Handler() ? Handler()(FileDialogKind::OpenFiles) : RunOpenFiles(owner);
+    auto paths = Handler() ? Handler()(FileDialogKind::OpenFiles) : RunOpenFiles(owner);
     if (!paths || paths->empty()) {
         return std::nullopt;
     }
-    return SplitSelection(*paths);
+    return paths;
 }
 
 std::optional<CString> SelectDirectory(QWidget* owner)

@@ -8,23 +8,14 @@
 
 class QWidget;
 
-// Existing files picked together, all from one directory.
-struct FileSelection
-{
-    CString directory; // ends in "/"
-    std::vector<CString> names; // bare names, in the order the dialog gave them
-};
-
 // The open-file dialog: several existing files at once, under the filter "All Files (*.*)",
-// which matches every file, names without a dot included. Nothing when cancelled.
-std::optional<FileSelection> SelectFilesToOpen(QWidget* owner);
+// which matches every file, names without a dot included. Their full paths, in the order the
+// dialog gave them; nothing when cancelled.
+std::optional<std::vector<CString>> SelectFilesToOpen(QWidget* owner);
 
 // The directory chooser captioned "Select Directory": the chosen directory's full path ending
 // in "/". Nothing when cancelled.
 std::optional<CString> SelectDirectory(QWidget* owner);
-
-// Splits full paths of one directory into the directory and the bare names.
-FileSelection SplitSelection(const std::vector<CString>& paths);
 
 enum class FileDialogKind {
     OpenFiles,

@@ -105,8 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto [ours, theirs] = fuzz::StreamPair();
         fuzz::Peer peer(theirs);
         windows.socket = std::make_unique<FuzzFileSocket>();
-        windows.socket->SetRequest(
-            &windows, batch.directory.string() + "/", {"a.txt", "empty.bin", "b.bin"}, "hi\r\n");
+        const std::string in = batch.directory.string() + "/";
+        windows.socket->SetRequest(&windows, {in + "a.txt", in + "empty.bin", in + "b.bin"}, "hi\r\n");
         windows.socket->Attach(ours);
         windows.socket->Connected();
 

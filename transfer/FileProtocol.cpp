@@ -112,6 +112,12 @@ int Percentage(std::uint32_t done, std::uint32_t total)
     return static_cast<int>(static_cast<std::uint64_t>(done) * 100 / total);
 }
 
+CString BareName(const CString& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == CString::npos ? path : path.substr(slash + 1);
+}
+
 CString DescribeBatch(const std::vector<CString>& names)
 {
     if (names.size() == 1) {

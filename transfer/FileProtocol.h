@@ -50,6 +50,8 @@ CString FormatSize(std::uint32_t bytes);
 CString FormatProgress(std::uint32_t done, std::uint32_t total);
 // Whole percent, rounded down, exact over the 32-bit range; an empty file or batch is complete.
 int Percentage(std::uint32_t done, std::uint32_t total);
+// What follows the last separator of a path: the name that goes on the wire.
+CString BareName(const CString& path);
 // The name when there is one, else "N Files".
 CString DescribeBatch(const std::vector<CString>& names);
 // What the user is told when a file of the batch cannot be opened, read or written.

@@ -54,12 +54,14 @@ CFileSocket::~CFileSocket()
     }
 }
 
-void CFileSocket::SetRequest(
-    ISendFileWindow* window, const CString& directory, std::vector<CString> names, const CString& description)
+void CFileSocket::SetRequest(ISendFileWindow* window, std::vector<CString> paths, const CString& description)
 {
     m_pSendWindow = window;
-    m_strDirectory = directory;
-    m_names = std::move(names);
+    m_paths = std::move(paths);
+    m_names.clear();
+    for (const CString& path : m_paths) {
+        m_names.push_back(BareName(path));
+    }
     m_strDescription = description;
 }
 

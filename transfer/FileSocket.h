@@ -38,10 +38,9 @@ public:
     // connection any more.
     ~CFileSocket() override;
 
-    // The batch: files named by bare names in one directory (ending in "/"), and the
+    // The batch: the files' full paths, of which only the bare names go on the wire, and the
     // description as it goes on the wire (CR LF included).
-    void SetRequest(ISendFileWindow* window, const CString& directory, std::vector<CString> names,
-        const CString& description);
+    void SetRequest(ISendFileWindow* window, std::vector<CString> paths, const CString& description);
     void SetProgressWindow(IFileProgressWindow* window) { m_pProgressWindow = window; }
     // Creates the socket and connects to the receiver's file port; nothing is reported when the
     // attempt fails.
@@ -74,7 +73,7 @@ private:
     // The connection is gone: judged by the state it leaves the transfer in.
     void JudgeClose();
     void SendText(const CString& text);
-    CString PathOf(size_t index) const { return m_strDirectory + m_names[index]; }
+    const CString& PathOf(size_t index) const { return m_paths[index]; }
 
     // Worker thread, and the user-interface thread before the worker starts.
     void Post(Report report) { m_reports.Post(std::move(report)); }
@@ -89,7 +88,8 @@ private:
     State m_nState = Connecting;
     ISendFileWindow* m_pSendWindow = nullptr;
     IFileProgressWindow* m_pProgressWindow = nullptr;
-    CString m_strDirectory;
+    std::vector<CString> m_paths;
+    // Bare names, in the order of the paths.
     std::vector<CString> m_names;
     CString m_strDescription;
     std::vector<std::uint32_t> m_sizes;

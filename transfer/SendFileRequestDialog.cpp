@@ -1,18 +1,26 @@
 #include "transfer/SendFileRequestDialog.h"
 
 #include "chat/DeclinedDialog.h"
+#include "framework/DroppedFiles.h"
 #include "framework/FileDialog.h"
 #include "framework/Icons.h"
 #include "framework/MainWindowLink.h"
 #include "framework/TextLimit.h"
 #include "transfer/FileProgressDialog.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QIcon>
+#include <QMimeData>
+
+#include <unordered_set>
 
 CSendFileRequestDialog::CSendFileRequestDialog()
 {
     ui.setupUi(this);
     ApplyWindowFrame(this);
+    setAcceptDrops(true);
+    ui.descriptionEdit->viewport()->installEventFilter(this);
     LimitTextBytes(ui.descriptionEdit, MAX_DESCRIPTION_BYTES);
     connect(ui.sendButton, &QPushButton::clicked, this, [this] { OnSendRequest(); });
     connect(ui.selectButton, &QPushButton::clicked, this, [this] { OnSelectFile(); });
@@ -20,6 +28,15 @@ CSendFileRequestDialog::CSendFileRequestDialog()
 }
 
 CSendFileRequestDialog::~CSendFileRequestDialog() = default;
+
+CSendFileRequestDialog* CSendFileRequestDialog::OpenFor(const CString& peer)
+{
+    auto* window = new CSendFileRequestDialog;
+    window->m_strPeer = peer;
+    window->m_strHeader = "Send File Transmission Request To " + peer;
+    window->Create();
+    return window;
+}
 
 bool CSendFileRequestDialog::OnInitDialog()
 {
@@ -40,40 +57,107 @@ void CSendFileRequestDialog::DoDataExchange(bool bSaveAndValidate)
 
 void CSendFileRequestDialog::OnSelectFile()
 {
-    const auto selection = SelectFilesToOpen(this);
-    if (!selection) {
+    const auto paths = SelectFilesToOpen(this);
+    if (!paths) {
         return;
     }
-    UpdateData(true);
-    if (selection->names.size() > filewire::MAX_FILE_COUNT) {
-        MessageBoxThen("Too many files are selected; a batch holds at most "
-            + std::to_string(filewire::MAX_FILE_COUNT) + " files.");
-        return;
-    }
-    std::uint32_t total = 0;
-    for (const CString& name : selection->names) {
-        CString message = DescribeUnusableChoice(selection->directory + name, FileDialogKind::OpenFiles);
+    // Only a file dialog gives names back as text, which may alter them.
+    for (const CString& path : *paths) {
+        const CString message = DescribeUnusableChoice(path, FileDialogKind::OpenFiles);
         if (!message.empty()) {
             MessageBox(message);
             return;
         }
-        const auto size = MeasureFileToSend(selection->directory + name, message);
+    }
+    SelectFiles(*paths);
+}
+
+bool CSendFileRequestDialog::SelectFiles(const std::vector<CString>& paths)
+{
+    UpdateData(true);
+    if (paths.size() > filewire::MAX_FILE_COUNT) {
+        MessageBoxThen("Too many files are selected; a batch holds at most "
+            + std::to_string(filewire::MAX_FILE_COUNT) + " files.");
+        return false;
+    }
+    std::vector<CString> names;
+    std::unordered_set<CString> seen;
+    for (const CString& path : paths) {
+        names.push_back(BareName(path));
+        // The receiver saves every file of a batch into one directory.
+        if (!seen.insert(names.back()).second) {
+            MessageBoxThen("More than one of the selected files is named " + names.back()
+                + "; the receiver would save one over the other. Send them in separate batches.");
+            return false;
+        }
+    }
+    std::uint32_t total = 0;
+    for (const CString& path : paths) {
+        CString message;
+        const auto size = MeasureFileToSend(path, message);
         if (!size) {
             MessageBoxThen(message);
-            return;
+            return false;
         }
         if (!filewire::AddToTotal(total, *size)) {
             MessageBoxThen(BATCH_TOO_LARGE_MESSAGE);
-            return;
+            return false;
         }
     }
-    m_strDirectory = selection->directory;
-    m_names = selection->names;
+    m_paths = paths;
+    m_names = std::move(names);
     m_nCount = static_cast<int>(m_names.size());
     m_strFileName = DescribeBatch(m_names);
     m_strFileSize = FormatSize(total);
     UpdateData(false);
     ui.sendButton->setEnabled(true);
+    return true;
+}
+
+bool CSendFileRequestDialog::AcceptsDrop(const QMimeData* data) const
+{
+    return !m_pSocket && ui.selectButton->isEnabled() && LocalFilesOf(data);
+}
+
+void CSendFileRequestDialog::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (AcceptsDrop(event->mimeData())) {
+        event->acceptProposedAction();
+    }
+}
+
+void CSendFileRequestDialog::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (AcceptsDrop(event->mimeData())) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
+bool CSendFileRequestDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop)
+        && LocalFilesOf(static_cast<QDropEvent*>(event)->mimeData())) {
+        if (type == QEvent::Drop) {
+            dropEvent(static_cast<QDropEvent*>(event));
+        } else {
+            dragMoveEvent(static_cast<QDragMoveEvent*>(event));
+        }
+        return true;
+    }
+    return CDialog::eventFilter(watched, event);
+}
+
+void CSendFileRequestDialog::dropEvent(QDropEvent* event)
+{
+    if (!AcceptsDrop(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    SelectFiles(*LocalFilesOf(event->mimeData()));
 }
 
 void CSendFileRequestDialog::OnSendRequest()
@@ -83,7 +167,7 @@ void CSendFileRequestDialog::OnSendRequest()
     }
     UpdateData(true);
     m_pSocket = std::make_unique<CFileSocket>();
-    m_pSocket->SetRequest(this, m_strDirectory, m_names, filewire::EncodeDescription(m_strDescription));
+    m_pSocket->SetRequest(this, m_paths, filewire::EncodeDescription(m_strDescription));
     const IMainWindow* mainWindow = AfxGetMainWnd();
     m_pSocket->ConnectTo(mainWindow ? mainWindow->FindAddressByName(m_strPeer) : CString());
     EnableComposing(false);

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 namespace {
@@ -38,6 +39,21 @@ QByteArray RandomBytes(qsizetype size)
     return bytes;
 }
 
+QString FileUri(const QString& path)
+{
+    return QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded());
+}
+
+// The receiver takes the offer into the directory and both ends finish.
+void AcceptInto(RunningCopy& receiver, RunningCopy& sender, const QString& directory)
+{
+    const auto offer = receiver.WaitForWindow("File Request");
+    ASSERT_TRUE(offer);
+    receiver.Click(*offer, "Save As");
+    ASSERT_TRUE(receiver.AnswerFileDialog(directory, "Choose"));
+    EXPECT_TRUE(receiver.WaitForMessageBox("Finished", 60000));
+    EXPECT_TRUE(sender.WaitForMessageBox("Finished", 60000));
+}
 } // namespace
 
 TEST(FileEndToEndTest, BatchWithAnEmptyAndALargeFileArrivesByteIdentical)
@@ -89,4 +105,54 @@ TEST(FileEndToEndTest, BatchWithAnEmptyAndALargeFileArrivesByteIdentical)
         EXPECT_EQ(Checksum(target.filePath(name)), Checksum(source.filePath(name))) << name.toStdString();
     }
     EXPECT_EQ(QDir(target.path()).entryList(QDir::Files | QDir::Hidden).size(), names.size());
+}
+
+TEST(FileEndToEndTest, FilesDroppedFromTwoDirectoriesGoToTheSelectedPeer)
+{
+    REQUIRE_LAN(2);
+    QTemporaryDir first;
+    QTemporaryDir second;
+    QTemporaryDir target;
+    ASSERT_TRUE(first.isValid() && second.isValid() && target.isValid());
+    WriteFile(first.filePath("one.txt"), "one");
+    WriteFile(second.filePath("two.bin"), RandomBytes(70000));
+    WriteFile(second.filePath("one.txt"), "another one");
+    const QStringList both {FileUri(first.filePath("one.txt")), FileUri(second.filePath("two.bin"))};
+
+    RunningCopy sender(1);
+    RunningCopy receiver(2);
+    const auto senderMain = sender.WaitForWindow("Quorvane");
+    ASSERT_TRUE(senderMain);
+    ASSERT_TRUE(
+        WaitFor([&] { return sender.ListEntries(*senderMain, "peerList").contains(receiver.Identity()); }));
+    sender.Select(*senderMain, "peerList", -1);
+    EXPECT_FALSE(sender.Drop(*senderMain, both)) << "no peer selected";
+    sender.Select(
+        *senderMain, "peerList", sender.ListEntries(*senderMain, "peerList").indexOf(receiver.Identity()));
+    EXPECT_FALSE(sender.Drop(*senderMain, {"https://example.org/a.txt"}));
+    EXPECT_FALSE(sender.Drop(*senderMain, {FileUri(first.filePath("one.txt")), "https://example.org/a.txt"}));
+    ASSERT_TRUE(sender.Drop(*senderMain, both));
+
+    const auto request = sender.WaitForWindow("Send File Transmission Request",
+        [](const QStringList& dump) { return dump.contains("label\tfileNameLabel\t2 Files"); });
+    ASSERT_TRUE(request);
+    EXPECT_EQ(
+        sender.Text(*request, "headerLabel"), "Send File Transmission Request To " + receiver.Identity());
+    // Two names alike would be saved one over the other: refused, and the selection stands.
+    ASSERT_TRUE(
+        sender.Drop(*request, {FileUri(first.filePath("one.txt")), FileUri(second.filePath("one.txt"))}));
+    const auto refusal
+        = sender.WaitForMessageBox("More than one of the selected files is named one.txt; the "
+                                   "receiver would save one over the other. Send them in separate "
+                                   "batches.");
+    ASSERT_TRUE(refusal);
+    sender.Click(*refusal, "OK");
+    EXPECT_EQ(sender.Text(*request, "fileNameLabel"), "2 Files");
+    sender.Set(*request, "descriptionEdit", "dropped");
+    sender.Click(*request, "Send");
+    EXPECT_FALSE(sender.Drop(*request, both)) << "sent: the selection is settled";
+
+    AcceptInto(receiver, sender, target.path());
+    EXPECT_EQ(Checksum(target.filePath("one.txt")), Checksum(first.filePath("one.txt")));
+    EXPECT_EQ(Checksum(target.filePath("two.bin")), Checksum(second.filePath("two.bin")));
 }

@@ -225,6 +225,11 @@ void RunningCopy::Key(const Window& window, const QString& key)
     Request("key " + window.id + " " + key);
 }
 
+bool RunningCopy::Drop(const Window& window, const QStringList& uris)
+{
+    return Request("drop " + window.id + " " + uris.join(' ')) == QStringList {"accepted"};
+}
+
 bool RunningCopy::Terminate()
 {
     m_process->terminate();

@@ -50,6 +50,8 @@ public:
     void Set(const Window& window, const QString& objectName, const QString& text);
     void Select(const Window& window, const QString& objectName, int index);
     void Key(const Window& window, const QString& key);
+    // Drags text/uri-list onto the window and drops it; false when the window refuses it.
+    bool Drop(const Window& window, const QStringList& uris);
 
     // Ends the copy with SIGTERM and waits for it.
     bool Terminate();

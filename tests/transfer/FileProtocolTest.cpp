@@ -94,12 +94,9 @@ TEST(FileProtocolTest, ProgressIsExactOverTheWholeRangeAndEmptyMeansComplete)
     EXPECT_EQ(FormatProgress(2000, 5000), "2000 / 5000");
 }
 
-TEST(FileProtocolTest, SelectionSplitsIntoDirectoryAndBareNames)
+TEST(FileProtocolTest, OnlyTheBareNameOfAPathGoesOnTheWire)
 {
-    const FileSelection one = SplitSelection({"/home/ann/a.txt"});
-    EXPECT_EQ(one.directory, "/home/ann/");
-    EXPECT_EQ(one.names, (std::vector<CString> {"a.txt"}));
-    const FileSelection root = SplitSelection({"/a", "/b"});
-    EXPECT_EQ(root.directory, "/") << "no second separator at the root";
-    EXPECT_EQ(root.names, (std::vector<CString> {"a", "b"}));
+    EXPECT_EQ(BareName("/home/ann/a.txt"), "a.txt");
+    EXPECT_EQ(BareName("/a"), "a") << "at the root";
+    EXPECT_EQ(BareName("b.txt"), "b.txt");
 }

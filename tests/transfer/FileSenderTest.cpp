@@ -29,12 +29,12 @@ protected:
     // Starts a request for the files and takes the connection on the receiving side.
     Peer Start(const std::vector<std::pair<std::string, std::string>>& files, const std::string& description)
     {
-        std::vector<CString> names;
+        std::vector<CString> paths;
         for (const auto& [name, bytes] : files) {
             WriteFile(Dir() + name, bytes);
-            names.push_back(name);
+            paths.push_back(Dir() + name);
         }
-        sender.socket->SetRequest(&sender, Dir(), names, filewire::EncodeDescription(description));
+        sender.socket->SetRequest(&sender, paths, filewire::EncodeDescription(description));
         sender.socket->ConnectTo(lan::Address(2));
         return listener.Accept();
     }

@@ -313,10 +313,17 @@ TEST_F(TransferWindowsTest, ChoicesThatCannotBeUsedAreRefused)
     Click(sending, "selectButton");
     selection = std::vector<CString> {In() + "missing"};
     Click(sending, "selectButton");
+    // Files from anywhere (a drop, the command line) are judged the same way.
+    WriteFile(Out() + "half1", "");
+    EXPECT_FALSE(sending->SelectFiles({In() + "half1", Out() + "half1"}));
+    EXPECT_FALSE(sending->SelectFiles({Out()}));
     EXPECT_EQ(Texts(),
         (std::vector<std::string> {In() + "huge is 4 GB or larger; files of that size cannot be sent.",
             "The selected files come to 4 GB or more; a batch of that size cannot be sent.",
-            In() + "missing was not found."}));
+            In() + "missing was not found.",
+            "More than one of the selected files is named half1; the receiver would save one over the other. "
+            "Send them in separate batches.",
+            Out() + " is a directory."}));
     EXPECT_EQ(LabelText(sending, "fileNameLabel"), "3 Files") << "the earlier selection stands";
     EXPECT_TRUE(sending->findChild<QPushButton*>("sendButton")->isEnabled());
 

@@ -1,0 +1,55 @@
+#include "app/SendFilesDialog.h"
+
+#include "framework/Icons.h"
+#include "transfer/FileProtocol.h"
+#include "transfer/SendFileRequestDialog.h"
+
+#include <QAbstractItemModel>
+
+CSendFilesDialog::CSendFilesDialog(QAbstractItemModel* peers, int selected, std::vector<CString> paths)
+    : m_paths(std::move(paths))
+{
+    ui.setupUi(this);
+    ApplyWindowFrame(this);
+    ui.peerList->setModel(peers);
+    ui.peerList->setCurrentIndex(selected);
+    std::vector<CString> names;
+    for (const CString& path : m_paths) {
+        names.push_back(BareName(path));
+    }
+    m_strFileName = DescribeBatch(names);
+    connect(ui.sendButton, &QPushButton::clicked, this, [this] { OnSend(); });
+    connect(ui.cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
+    // Peers that leave take their entries with them, the selected one included.
+    connect(ui.peerList, &QComboBox::currentIndexChanged, this, [this] { ApplyButtonRule(); });
+}
+
+bool CSendFilesDialog::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    setWindowIcon(LoadIcon("file"));
+    ApplyButtonRule();
+    ui.peerList->setFocus();
+    return true;
+}
+
+void CSendFilesDialog::DoDataExchange(bool bSaveAndValidate)
+{
+    DDX_Text(bSaveAndValidate, ui.fileNameLabel, m_strFileName);
+}
+
+void CSendFilesDialog::ApplyButtonRule()
+{
+    ui.sendButton->setEnabled(ui.peerList->currentIndex() >= 0);
+}
+
+void CSendFilesDialog::OnSend()
+{
+    CString peer;
+    DDX_CBString(true, ui.peerList, peer);
+    if (ui.peerList->currentIndex() < 0) {
+        return;
+    }
+    CSendFileRequestDialog::OpenFor(peer)->SelectFiles(m_paths);
+    DestroyWindow();
+}

@@ -1,0 +1,36 @@
+#include "framework/DroppedFiles.h"
+
+#include <QMimeData>
+#include <QUrl>
+
+std::optional<std::vector<CString>> LocalFilesOf(const QMimeData* data)
+{
+    static const QString URI_LIST = QStringLiteral("text/uri-list");
+    if (!data || !data->hasFormat(URI_LIST)) {
+        return std::nullopt;
+    }
+    // Read here rather than through QMimeData::urls(), which takes comment lines for addresses
+    // and gives paths as text.
+    std::vector<CString> paths;
+    for (QByteArray line : data->data(URI_LIST).split('\n')) {
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith('#')) {
+            continue;
+        }
+        const QUrl url = QUrl::fromEncoded(line, QUrl::StrictMode);
+        const QString host = url.host();
+        if (!url.isValid() || url.scheme() != QLatin1String("file")
+            || !(host.isEmpty() || host == QLatin1String("localhost"))) {
+            return std::nullopt;
+        }
+        const QByteArray path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+        if (!path.startsWith('/') || path.contains('\0')) {
+            return std::nullopt;
+        }
+        paths.emplace_back(path.constData(), static_cast<size_t>(path.size()));
+    }
+    if (paths.empty()) {
+        return std::nullopt;
+    }
+    return paths;
+}

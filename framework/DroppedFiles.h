@@ -1,0 +1,13 @@
+#pragma once
+
+#include "framework/CString.h"
+
+#include <optional>
+#include <vector>
+
+class QMimeData;
+
+// The local files a drag carries, as full paths in the bytes the file system uses (a name that is
+// not UTF-8 stays what it is); nothing when the drag carries anything else as well (a web
+// address, a file on another host) or no file at all.
+std::optional<std::vector<CString>> LocalFilesOf(const QMimeData* data);
