@@ -1,5 +1,8 @@
+#include "app/CommandLine.h"
+#include "net/Datagram.h"
 #include "tests/support/Lan.h"
 #include "tests/support/RunningCopy.h"
+#include "tests/support/UdpPeer.h"
 #include "tests/support/Wait.h"
 
 #include <QCryptographicHash>
@@ -89,4 +92,31 @@ TEST(FileEndToEndTest, BatchWithAnEmptyAndALargeFileArrivesByteIdentical)
         EXPECT_EQ(Checksum(target.filePath(name)), Checksum(source.filePath(name))) << name.toStdString();
     }
     EXPECT_EQ(QDir(target.path()).entryList(QDir::Files | QDir::Hidden).size(), names.size());
+}
+
+TEST(FileEndToEndTest, SendWithoutARunningCopyFailsAndStartsNothingAndWrongArgumentsGetTheUsage)
+{
+    REQUIRE_LAN(2);
+    QTemporaryDir runtime;
+    QTemporaryDir work;
+    ASSERT_TRUE(runtime.isValid() && work.isValid());
+    // A copy that started would say hello to the LAN at once.
+    UdpPeer lan {2, PRESENCE_PORT};
+    ASSERT_TRUE(lan.IsOpen());
+
+    const auto sent = RunningCopy::RunOnce(1, {"--send", "x"}, runtime.path(), work.path());
+    EXPECT_EQ(sent.exitCode, 1);
+    EXPECT_EQ(sent.errorOutput, "quorvane: no running copy of Quorvane answered\n");
+    const auto noRuntime = RunningCopy::RunOnce(1, {"--send", "/x"}, {}, work.path());
+    EXPECT_EQ(noRuntime.exitCode, 1);
+    EXPECT_EQ(noRuntime.errorOutput, sent.errorOutput);
+    EXPECT_FALSE(lan.Receive(500)) << "nothing reached the LAN";
+    EXPECT_TRUE(
+        QDir(runtime.path()).isEmpty(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot));
+
+    for (const QStringList& wrong : {QStringList {"--bogus"}, QStringList {"--send"}}) {
+        const auto usage = RunningCopy::RunOnce(1, wrong, runtime.path(), work.path());
+        EXPECT_EQ(usage.exitCode, 2) << wrong.join(' ').toStdString();
+        EXPECT_EQ(usage.errorOutput, QString(COMMAND_LINE_USAGE) + '\n');
+    }
 }
