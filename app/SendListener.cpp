@@ -118,11 +118,6 @@ CSendListener::CSendListener(FilesHandler onFiles, QObject* parent)
 CSendListener::~CSendListener()
 {
     Close();
-    // Never destroyed from inside one of its sockets' signals: the handler only opens a window.
-    for (const auto& [socket, parser] : m_connections) {
-        socket->disconnect(this);
-        delete socket;
-    }
 }
 
 CString CSendListener::DefaultSocketPath()
@@ -179,6 +174,12 @@ void CSendListener::Close()
 {
     // QLocalServer removes the socket file, and only when it listens.
     m_server.close();
+    // Never called from inside one of the sockets' signals: the files handler only opens a window.
+    for (const auto& [socket, parser] : m_connections) {
+        socket->disconnect(this);
+        delete socket;
+    }
+    m_connections.clear();
 }
 
 void CSendListener::OnNewConnection()
@@ -187,8 +188,7 @@ void CSendListener::OnNewConnection()
         // We take ownership of the socket.
         socket->setParent(nullptr);
         if (m_connections.size() >= MAX_CONNECTIONS) {
-            socket->abort();
-            socket->deleteLater();
+            delete socket;
             continue;
         }
         m_connections.emplace(socket, CSendRequestParser {});

@@ -39,7 +39,8 @@ public:
     // reason to stop the run: it costs only the hand-over, and says so on stderr.
     bool Start(const CString& path);
     bool IsListening() const { return m_server.isListening(); }
-    // Stops listening and removes the socket file (only a listening copy has one to remove).
+    // Stops listening and removes the socket file (only a listening copy has one to remove);
+    // requests not complete by then are dropped unanswered.
     void Close();
     std::size_t GetConnectionCount() const { return m_connections.size(); }
 
