@@ -1,6 +1,7 @@
 #include "app/MessengerApp.h"
 
 #include "app/MainDialog.h"
+#include "app/SendListener.h"
 #include "app/TerminationSignals.h"
 #include "framework/MessageBox.h"
 #include "transfer/FileReceiveWorker.h"
@@ -22,6 +23,11 @@ bool CMessengerApp::InitInstance()
     CMainDialog dlg;
     AfxSetMainWnd(&dlg);
 
+    // Files handed over by `quorvane --send` open in the main window; a copy that finds another
+    // listening leaves the hand-over to it.
+    CSendListener sendListener([&dlg](std::vector<CString> paths) { dlg.OpenSendFiles(std::move(paths)); });
+    sendListener.Start(CSendListener::DefaultSocketPath());
+
     // A termination leaves every event loop, so that a question or menu still on screen cannot
     // hold the program back; the peers hear the goodbye once.
     CTerminationSignals termination;
@@ -36,6 +42,8 @@ bool CMessengerApp::InitInstance()
     // the display connection breaks, and the main window's leave guard covers both.
 
     dlg.DoModal();
+    // Nothing more is handed to a window whose run is over; the socket file goes with it.
+    sendListener.Close();
     // Windows still open end with the run; their connections close as they go.
     CDialog::DestroyAllWindows();
     // A file being received keeps every byte that was answered: a write still under way ends

@@ -1,7 +1,12 @@
 #include "app/Automation.h"
+#include "app/CommandLine.h"
 #include "app/MessengerApp.h"
+#include "app/SendClient.h"
 
 #include <QApplication>
+#include <QCoreApplication>
+
+#include <cstdio>
 
 #include <sys/resource.h>
 
@@ -20,6 +25,22 @@ void RaiseOpenFileLimit()
 
 int main(int argc, char** argv)
 {
+    // Decided before any QGuiApplication exists: neither a usage error nor a hand-over needs a
+    // display.
+    CCommandLine commandLine
+        = ParseCommandLine(std::vector<CString>(argv + 1, argv + argc), CurrentWorkingDirectory());
+    switch (commandLine.action) {
+    case CCommandLine::Action::Usage:
+        std::fprintf(stderr, "%s\n", COMMAND_LINE_USAGE);
+        return 2;
+    case CCommandLine::Action::Send: {
+        QCoreApplication application(argc, argv);
+        return RunSendCommand(std::move(commandLine.files));
+    }
+    case CCommandLine::Action::Run:
+        break;
+    }
+
     // Qt's own event dispatcher: every file chunk is a round trip through the event loop,
     // and the glib one costs noticeably more per wake-up.
     qputenv("QT_NO_GLIB", "1");

@@ -1,5 +1,8 @@
+#include "app/CommandLine.h"
+#include "net/Datagram.h"
 #include "tests/support/Lan.h"
 #include "tests/support/RunningCopy.h"
+#include "tests/support/UdpPeer.h"
 #include "tests/support/Wait.h"
 
 #include <QCryptographicHash>
@@ -155,4 +158,76 @@ TEST(FileEndToEndTest, FilesDroppedFromTwoDirectoriesGoToTheSelectedPeer)
     AcceptInto(receiver, sender, target.path());
     EXPECT_EQ(Checksum(target.filePath("one.txt")), Checksum(first.filePath("one.txt")));
     EXPECT_EQ(Checksum(target.filePath("two.bin")), Checksum(second.filePath("two.bin")));
+}
+
+TEST(FileEndToEndTest, SendWithoutARunningCopyFailsAndStartsNothingAndWrongArgumentsGetTheUsage)
+{
+    REQUIRE_LAN(2);
+    QTemporaryDir runtime;
+    QTemporaryDir work;
+    ASSERT_TRUE(runtime.isValid() && work.isValid());
+    // A copy that started would say hello to the LAN at once.
+    UdpPeer lan {2, PRESENCE_PORT};
+    ASSERT_TRUE(lan.IsOpen());
+
+    const auto sent = RunningCopy::RunOnce(1, {"--send", "x"}, runtime.path(), work.path());
+    EXPECT_EQ(sent.exitCode, 1);
+    EXPECT_EQ(sent.errorOutput, "quorvane: no running copy of Quorvane answered\n");
+    const auto noRuntime = RunningCopy::RunOnce(1, {"--send", "/x"}, {}, work.path());
+    EXPECT_EQ(noRuntime.exitCode, 1);
+    EXPECT_EQ(noRuntime.errorOutput, sent.errorOutput);
+    EXPECT_FALSE(lan.Receive(500)) << "nothing reached the LAN";
+    EXPECT_TRUE(
+        QDir(runtime.path()).isEmpty(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot));
+
+    for (const QStringList& wrong : {QStringList {"--bogus"}, QStringList {"--send"}}) {
+        const auto usage = RunningCopy::RunOnce(1, wrong, runtime.path(), work.path());
+        EXPECT_EQ(usage.exitCode, 2) << wrong.join(' ').toStdString();
+        EXPECT_EQ(usage.errorOutput, QString(COMMAND_LINE_USAGE) + '\n');
+    }
+}
+
+TEST(FileEndToEndTest, FilesHandedOverOnTheCommandLineGoToThePeerChosenInSendFiles)
+{
+    REQUIRE_LAN(2);
+    QTemporaryDir source;
+    QTemporaryDir target;
+    ASSERT_TRUE(source.isValid() && target.isValid());
+    WriteFile(source.filePath("a.txt"), "from the terminal");
+    WriteFile(source.filePath("b.bin"), RandomBytes(300000));
+
+    RunningCopy sender(1);
+    RunningCopy receiver(2);
+    const auto senderMain = sender.WaitForWindow("Quorvane");
+    ASSERT_TRUE(senderMain);
+    ASSERT_TRUE(
+        WaitFor([&] { return sender.ListEntries(*senderMain, "peerList").contains(receiver.Identity()); }));
+    sender.Select(*senderMain, "peerList", -1);
+
+    // Relative names, as typed in the directory that holds the files.
+    const auto handed
+        = RunningCopy::RunOnce(1, {"--send", "a.txt", "b.bin"}, sender.RuntimeDirectory(), source.path());
+    EXPECT_EQ(handed.exitCode, 0) << handed.errorOutput.toStdString();
+    EXPECT_TRUE(handed.errorOutput.isEmpty());
+    const auto choice = sender.WaitForWindow("Send Files");
+    ASSERT_TRUE(choice);
+    EXPECT_EQ(sender.Text(*choice, "fileNameLabel"), "2 Files");
+    EXPECT_EQ(sender.ListEntries(*choice, "peerList"), sender.ListEntries(*senderMain, "peerList"));
+    EXPECT_TRUE(sender.Request("dump " + choice->id).contains("button\tsendButton\tSend...\tdisabled"))
+        << "no peer selected yet";
+    sender.Select(*choice, "peerList", sender.ListEntries(*choice, "peerList").indexOf(receiver.Identity()));
+    sender.Click(*choice, "Send...");
+
+    const auto request = sender.WaitForWindow("Send File Transmission Request",
+        [](const QStringList& dump) { return dump.contains("label\tfileNameLabel\t2 Files"); });
+    ASSERT_TRUE(request);
+    EXPECT_EQ(
+        sender.Text(*request, "headerLabel"), "Send File Transmission Request To " + receiver.Identity());
+    EXPECT_TRUE(sender.WindowsTitled("Send Files").empty());
+    sender.Set(*request, "descriptionEdit", "handed over");
+    sender.Click(*request, "Send");
+
+    AcceptInto(receiver, sender, target.path());
+    EXPECT_EQ(Checksum(target.filePath("a.txt")), Checksum(source.filePath("a.txt")));
+    EXPECT_EQ(Checksum(target.filePath("b.bin")), Checksum(source.filePath("b.bin")));
 }

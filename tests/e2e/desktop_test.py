@@ -41,6 +41,11 @@ class Copy:
         env = {k: v for k, v in os.environ.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS")}
         env.update(environment, QUORVANE_AUTOMATION=self.path)
+        # Never listen for `quorvane --send` beside a real copy: the compositor's runtime
+        # directory where there is one, else one of the copy's own.
+        if "XDG_RUNTIME_DIR" not in environment:
+            env["XDG_RUNTIME_DIR"] = os.path.join(workdir, f"runtime{host}")
+            os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
         # A sanitizer build leaves out what the platforms hold until the end; the full stacks
         # reach through libraries built without frame pointers.
         env["LSAN_OPTIONS"] = f"suppressions={HERE}/../lsan-desktop.supp:fast_unwind_on_malloc=0"

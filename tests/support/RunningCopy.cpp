@@ -14,6 +14,18 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+namespace {
+// The arguments of `ip` that run the program with arguments on host, under the host's name.
+QStringList OnHost(int host, const QStringList& arguments)
+{
+    const QString ns = qEnvironmentVariable(QStringLiteral("QLAN_NS_%1").arg(host).toUtf8().constData());
+    return QStringList {"netns", "exec", ns, "unshare", "--uts", "--", "sh", "-c",
+               "hostname \"$0\" && exec \"$@\"", QString::fromStdString(lan::HostName(host)),
+               qEnvironmentVariable("QUORVANE_BINARY")}
+    + arguments;
+}
+} // namespace
+
 RunningCopy::RunningCopy(int host, const QStringList& extraEnvironment)
     : m_host(host)
     , m_socketPath(QDir::tempPath() + QStringLiteral("/quorvane-e2e-%1-%2.sock").arg(getpid()).arg(host))
@@ -22,15 +34,13 @@ RunningCopy::RunningCopy(int host, const QStringList& extraEnvironment)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("QUORVANE_AUTOMATION", m_socketPath);
+    environment.insert("XDG_RUNTIME_DIR", m_runtimeDirectory.path());
     for (const QString& entry : extraEnvironment) {
         environment.insert(entry.section('=', 0, 0), entry.section('=', 1));
     }
     m_process->setProcessEnvironment(environment);
     m_process->setProcessChannelMode(QProcess::SeparateChannels);
-    const QString ns = qEnvironmentVariable(QStringLiteral("QLAN_NS_%1").arg(host).toUtf8().constData());
-    m_process->start("ip",
-        {"netns", "exec", ns, "unshare", "--uts", "--", "sh", "-c", "hostname \"$0\" && exec \"$@\"",
-            QString::fromStdString(lan::HostName(host)), qEnvironmentVariable("QUORVANE_BINARY")});
+    m_process->start("ip", OnHost(host, {}));
     m_process->waitForStarted();
 
     // The copy is ready once its control socket answers.
@@ -253,6 +263,33 @@ QString RunningCopy::Address() const
 QString RunningCopy::ErrorOutput()
 {
     return QString::fromLocal8Bit(m_process->readAllStandardError());
+}
+
+RunningCopy::Outcome RunningCopy::RunOnce(int host, const QStringList& arguments,
+    const QString& runtimeDirectory, const QString& workingDirectory, int timeoutMs)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "QUORVANE_AUTOMATION"}) {
+        environment.remove(name);
+    }
+    if (runtimeDirectory.isEmpty()) {
+        environment.remove("XDG_RUNTIME_DIR");
+    } else {
+        environment.insert("XDG_RUNTIME_DIR", runtimeDirectory);
+    }
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(workingDirectory);
+    process.start("ip", OnHost(host, arguments));
+    Outcome outcome;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished(5000);
+    } else if (process.exitStatus() == QProcess::NormalExit) {
+        outcome.exitCode = process.exitCode();
+    }
+    outcome.errorOutput = QString::fromLocal8Bit(process.readAllStandardError());
+    return outcome;
 }
 
 void RunningCopy::Kill()

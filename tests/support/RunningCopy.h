@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <functional>
 #include <memory>
@@ -64,9 +65,25 @@ public:
     QString Identity() const;
     QString Address() const;
     QString ErrorOutput();
+    // The copy's own XDG_RUNTIME_DIR (mode 0700), where it listens for `quorvane --send`.
+    QString RuntimeDirectory() const { return m_runtimeDirectory.path(); }
+
+    struct Outcome
+    {
+        // -1 when it did not end within the time (it is then killed).
+        int exitCode = -1;
+        QString errorOutput;
+    };
+    // Runs the program with arguments on host of the LAN as a shell of the user would, and waits
+    // for it to end: with runtimeDirectory as XDG_RUNTIME_DIR (none when empty), in
+    // workingDirectory, and without a display.
+    static Outcome RunOnce(int host, const QStringList& arguments, const QString& runtimeDirectory,
+        const QString& workingDirectory, int timeoutMs = 15000);
 
 private:
     int m_host;
+    // Copies of a test never share a socket with each other or with a real copy.
+    QTemporaryDir m_runtimeDirectory;
     QString m_socketPath;
     std::unique_ptr<QProcess> m_process;
     int m_fd = -1;

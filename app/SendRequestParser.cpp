@@ -1,0 +1,46 @@
+#include "app/SendRequestParser.h"
+
+#include <cstring>
+
+CString sendwire::EncodeRequest(const std::vector<CString>& paths)
+{
+    CString request;
+    for (const CString& path : paths) {
+        request += path;
+        request += '\0';
+    }
+    request += '\0';
+    return request;
+}
+
+CSendRequestParser::State CSendRequestParser::Feed(const char* data, std::size_t length)
+{
+    const char* end = data + length;
+    while (m_state == State::Incomplete && data < end) {
+        const char* zero = static_cast<const char*>(std::memchr(data, '\0', end - data));
+        const std::size_t taken = static_cast<std::size_t>((zero ? zero + 1 : end) - data);
+        const std::size_t pathBytes = zero ? taken - 1 : taken;
+        m_nReceived += taken;
+        if (m_nReceived > sendwire::MAX_REQUEST_SIZE
+            || m_current.size() + pathBytes > sendwire::MAX_PATH_LENGTH) {
+            m_state = State::Refused;
+            m_paths.clear();
+            break;
+        }
+        m_current.append(data, pathBytes);
+        data += taken;
+        if (!zero) {
+            break;
+        }
+        if (m_current.empty()) {
+            m_state = State::Complete;
+        } else {
+            ++m_nPathCount;
+            if (m_paths.size() < sendwire::MAX_KEPT_PATHS) {
+                m_paths.push_back(std::move(m_current));
+            }
+            m_current.clear();
+        }
+    }
+    return m_state;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "framework/CString.h"
+#include "transfer/FileProtocol.h"
+
+#include <cstddef>
+#include <vector>
+
+// The request `quorvane --send` writes to the running copy over its local socket: each path's
+// bytes followed by a zero byte, then one more zero byte (an empty path) to end the request. The
+// copy answers ANSWER once the request is complete, and closes without answering one it refuses.
+namespace sendwire {
+
+constexpr std::size_t MAX_PATH_LENGTH = 4096;
+// One more than a batch may hold, so that the window can still tell the user there are too many;
+// paths beyond are counted and dropped.
+constexpr std::size_t MAX_KEPT_PATHS = filewire::MAX_FILE_COUNT + 1;
+constexpr std::size_t MAX_REQUEST_SIZE = 64 * 1024 * 1024;
+constexpr char ANSWER[] = "ok\n";
+
+// Every path must be 1..MAX_PATH_LENGTH bytes without a zero byte.
+CString EncodeRequest(const std::vector<CString>& paths);
+
+} // namespace sendwire
+
+// Reads one request as it arrives, in pieces of any size.
+class CSendRequestParser
+{
+public:
+    enum class State {
+        Incomplete,
+        Complete,
+        Refused,
+    };
+
+    // Bytes after the end of the request are ignored; once Complete or Refused, the state stays.
+    State Feed(const char* data, std::size_t length);
+    State GetState() const { return m_state; }
+    // The paths kept, at most sendwire::MAX_KEPT_PATHS, and how many the request named.
+    std::vector<CString> TakePaths() { return std::move(m_paths); }
+    std::size_t GetPathCount() const { return m_nPathCount; }
+
+private:
+    State m_state = State::Incomplete;
+    std::vector<CString> m_paths;
+    CString m_current;
+    std::size_t m_nPathCount = 0;
+    std::size_t m_nReceived = 0;
+};
