@@ -34,6 +34,10 @@ CSendRequestParser::State CSendRequestParser::Feed(const char* data, std::size_t
         }
         if (m_current.empty()) {
             m_state = State::Complete;
+        } else if (m_current.front() != '/') {
+            // Relative to whose directory? Not this copy's.
+            m_state = State::Refused;
+            m_paths.clear();
         } else {
             ++m_nPathCount;
             if (m_paths.size() < sendwire::MAX_KEPT_PATHS) {

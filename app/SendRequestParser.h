@@ -18,7 +18,7 @@ constexpr std::size_t MAX_KEPT_PATHS = filewire::MAX_FILE_COUNT + 1;
 constexpr std::size_t MAX_REQUEST_SIZE = 64 * 1024 * 1024;
 constexpr char ANSWER[] = "ok\n";
 
-// Every path must be 1..MAX_PATH_LENGTH bytes without a zero byte.
+// Every path must be absolute, 1..MAX_PATH_LENGTH bytes without a zero byte.
 CString EncodeRequest(const std::vector<CString>& paths);
 
 } // namespace sendwire

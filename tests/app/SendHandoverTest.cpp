@@ -69,9 +69,9 @@ TEST(SendRequestTest, PathsEndWithAZeroAndTheRequestWithAnEmptyPathInAnyPieces)
     EXPECT_TRUE(empty.TakePaths().empty());
 }
 
-TEST(SendRequestTest, LongPathsAndHugeRequestsAreRefusedAndPathsBeyondTheBatchAreOnlyCounted)
+TEST(SendRequestTest, LongOrRelativePathsAndHugeRequestsAreRefusedAndPathsBeyondTheBatchAreOnlyCounted)
 {
-    const CString longest(sendwire::MAX_PATH_LENGTH, 'p');
+    const CString longest = '/' + CString(sendwire::MAX_PATH_LENGTH - 1, 'p');
     CSendRequestParser fits;
     EXPECT_EQ(fits.Feed(longest.data(), longest.size()), CSendRequestParser::State::Incomplete);
     EXPECT_EQ(fits.Feed("\0\0", 2), CSendRequestParser::State::Complete);
@@ -82,6 +82,8 @@ TEST(SendRequestTest, LongPathsAndHugeRequestsAreRefusedAndPathsBeyondTheBatchAr
     EXPECT_EQ(tooLong.Feed(longest.data(), longest.size()), CSendRequestParser::State::Incomplete);
     EXPECT_EQ(tooLong.Feed("p\0\0", 3), CSendRequestParser::State::Refused);
     EXPECT_EQ(tooLong.Feed("\0", 1), CSendRequestParser::State::Refused);
+    CSendRequestParser relative;
+    EXPECT_EQ(relative.Feed("/a\0b\0\0", 6), CSendRequestParser::State::Refused);
 
     CSendRequestParser many;
     const std::size_t count = sendwire::MAX_KEPT_PATHS + 2;
