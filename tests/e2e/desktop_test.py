@@ -279,6 +279,13 @@ def test_wayland(workdir):
         wait("the file dialog to close", lambda: copy.window(cls="QFileDialog") is None)
         check(any("notes.txt" in "\t".join(line.split("\t")[2:]) for line in copy.request(f"dump {offer}")),
               "a window and its file dialog work")
+
+        # The file manager's way in: the copy opens "Send Files" on the compositor.
+        handed = subprocess.run([BINARY, "--send", chosen], env=dict(os.environ, **environment),
+                                capture_output=True, timeout=15)
+        check(handed.returncode == 0, f"--send hands the file over: {handed.stderr!r}")
+        choice = copy.wait_window("Send Files")
+        check(copy.peers(choice) == copy.peers(main), "Send Files lists the main window's peers")
         check(peer.terminate(), "the peer ends cleanly")
         check(copy.terminate(), "the program ends cleanly on SIGTERM")
     finally:
