@@ -542,18 +542,12 @@ bool CMainDialog::AcceptsDrop(const QMimeData* data) const
 
 void CMainDialog::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (AcceptsDrop(event->mimeData())) {
-        event->acceptProposedAction();
-    }
+    AnswerDrag(event, AcceptsDrop(event->mimeData()));
 }
 
 void CMainDialog::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (AcceptsDrop(event->mimeData())) {
-        event->acceptProposedAction();
-    } else {
-        event->ignore();
-    }
+    AnswerDrag(event, AcceptsDrop(event->mimeData()));
 }
 
 void CMainDialog::dropEvent(QDropEvent* event)

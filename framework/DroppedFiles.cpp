@@ -1,5 +1,6 @@
 #include "framework/DroppedFiles.h"
 
+#include <QDragMoveEvent>
 #include <QMimeData>
 #include <QUrl>
 
@@ -33,4 +34,13 @@ std::optional<std::vector<CString>> LocalFilesOf(const QMimeData* data)
         return std::nullopt;
     }
     return paths;
+}
+
+void AnswerDrag(QDragMoveEvent* event, bool accepted)
+{
+    if (accepted) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
 }

@@ -11,3 +11,8 @@ class QMimeData;
 // not UTF-8 stays what it is); nothing when the drag carries anything else as well (a web
 // address, a file on another host) or no file at all.
 std::optional<std::vector<CString>> LocalFilesOf(const QMimeData* data);
+
+class QDragMoveEvent;
+
+// Shows the drag's cursor as allowed or refused over a window that takes such files.
+void AnswerDrag(QDragMoveEvent* event, bool accepted);

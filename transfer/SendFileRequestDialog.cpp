@@ -121,18 +121,12 @@ bool CSendFileRequestDialog::AcceptsDrop(const QMimeData* data) const
 
 void CSendFileRequestDialog::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (AcceptsDrop(event->mimeData())) {
-        event->acceptProposedAction();
-    }
+    AnswerDrag(event, AcceptsDrop(event->mimeData()));
 }
 
 void CSendFileRequestDialog::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (AcceptsDrop(event->mimeData())) {
-        event->acceptProposedAction();
-    } else {
-        event->ignore();
-    }
+    AnswerDrag(event, AcceptsDrop(event->mimeData()));
 }
 
 bool CSendFileRequestDialog::eventFilter(QObject* watched, QEvent* event)

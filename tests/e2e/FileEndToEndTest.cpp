@@ -42,6 +42,16 @@ QByteArray RandomBytes(qsizetype size)
     return bytes;
 }
 
+// The copy's main window, once it lists the peer.
+std::optional<RunningCopy::Window> MainWindowListing(RunningCopy& copy, RunningCopy& peer)
+{
+    const auto main = copy.WaitForWindow("Quorvane");
+    if (!main || !WaitFor([&] { return copy.ListEntries(*main, "peerList").contains(peer.Identity()); })) {
+        return std::nullopt;
+    }
+    return main;
+}
+
 QString FileUri(const QString& path)
 {
     return QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded());
@@ -73,10 +83,8 @@ TEST(FileEndToEndTest, BatchWithAnEmptyAndALargeFileArrivesByteIdentical)
 
     RunningCopy sender(1);
     RunningCopy receiver(2);
-    const auto senderMain = sender.WaitForWindow("Quorvane");
+    const auto senderMain = MainWindowListing(sender, receiver);
     ASSERT_TRUE(senderMain);
-    ASSERT_TRUE(
-        WaitFor([&] { return sender.ListEntries(*senderMain, "peerList").contains(receiver.Identity()); }));
 
     sender.Click(*senderMain, "File");
     const auto request = sender.WaitForWindow("Send File Transmission Request");
@@ -124,10 +132,8 @@ TEST(FileEndToEndTest, FilesDroppedFromTwoDirectoriesGoToTheSelectedPeer)
 
     RunningCopy sender(1);
     RunningCopy receiver(2);
-    const auto senderMain = sender.WaitForWindow("Quorvane");
+    const auto senderMain = MainWindowListing(sender, receiver);
     ASSERT_TRUE(senderMain);
-    ASSERT_TRUE(
-        WaitFor([&] { return sender.ListEntries(*senderMain, "peerList").contains(receiver.Identity()); }));
     sender.Select(*senderMain, "peerList", -1);
     EXPECT_FALSE(sender.Drop(*senderMain, both)) << "no peer selected";
     sender.Select(
@@ -198,10 +204,8 @@ TEST(FileEndToEndTest, FilesHandedOverOnTheCommandLineGoToThePeerChosenInSendFil
 
     RunningCopy sender(1);
     RunningCopy receiver(2);
-    const auto senderMain = sender.WaitForWindow("Quorvane");
+    const auto senderMain = MainWindowListing(sender, receiver);
     ASSERT_TRUE(senderMain);
-    ASSERT_TRUE(
-        WaitFor([&] { return sender.ListEntries(*senderMain, "peerList").contains(receiver.Identity()); }));
     sender.Select(*senderMain, "peerList", -1);
 
     // Relative names, as typed in the directory that holds the files.
