@@ -6,6 +6,8 @@
 
 #include <QAbstractItemModel>
 
+#include <utility>
+
 CSendFilesDialog::CSendFilesDialog(QAbstractItemModel* peers, int selected, std::vector<CString> paths)
     : m_paths(std::move(paths))
 {
@@ -20,8 +22,20 @@ CSendFilesDialog::CSendFilesDialog(QAbstractItemModel* peers, int selected, std:
     m_strFileName = DescribeBatch(names);
     connect(ui.sendButton, &QPushButton::clicked, this, [this] { OnSend(); });
     connect(ui.cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
-    // Peers that leave take their entries with them, the selected one included.
     connect(ui.peerList, &QComboBox::currentIndexChanged, this, [this] { ApplyButtonRule(); });
+    // A peer that leaves takes its entry with it, and the list then moves on to a neighbour by
+    // itself: the files would go to somebody the user did not choose.
+    connect(peers, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+        [this](const QModelIndex&, int first, int last) {
+            const int selected = ui.peerList->currentIndex();
+            m_bChoiceLeaving = selected >= first && selected <= last;
+        });
+    connect(peers, &QAbstractItemModel::rowsRemoved, this, [this] {
+        // After the list's own handling, which connected first.
+        if (std::exchange(m_bChoiceLeaving, false)) {
+            ui.peerList->setCurrentIndex(-1);
+        }
+    });
 }
 
 bool CSendFilesDialog::OnInitDialog()

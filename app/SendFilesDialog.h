@@ -30,5 +30,7 @@ protected:
 private:
     void ApplyButtonRule();
 
+    // The chosen entry is being removed from the list.
+    bool m_bChoiceLeaving = false;
     Ui::SendFilesDialog ui;
 };

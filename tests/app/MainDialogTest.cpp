@@ -1,4 +1,5 @@
 #include "app/MainDialog.h"
+#include "app/SendFilesDialog.h"
 #include "net/SendMessageDialog.h"
 #include "tests/support/Windows.h"
 
@@ -84,9 +85,19 @@ TEST_F(MainDialogTest, SelectedPeerLeavingLeavesNoSelectionAndDisablesItsCommand
 {
     window.AddPeer("anna (PC1)", "10.0.0.1");
     window.AddPeer("bob (PC2)", "10.0.0.2");
+    // "Send Files" shows the same list, and a choice that leaves must not pass to a neighbour.
+    window.OpenSendFiles({"/tmp/a.txt"});
+    ASSERT_EQ(OpenWindowsOf<CSendFilesDialog>().size(), 1u);
+    CSendFilesDialog* sendFiles = OpenWindowsOf<CSendFilesDialog>().front();
+    auto* choice = sendFiles->findChild<QComboBox*>("peerList");
+    EXPECT_EQ(choice->currentText(), "bob (PC2)");
+    EXPECT_TRUE(sendFiles->findChild<QPushButton*>("sendButton")->isEnabled());
     window.RemovePeer("bob (PC2)");
     EXPECT_EQ(Selected(), "");
     EXPECT_EQ(Buttons(), "0001");
+    EXPECT_EQ(choice->currentIndex(), -1);
+    EXPECT_EQ(choice->count(), 1);
+    EXPECT_FALSE(sendFiles->findChild<QPushButton*>("sendButton")->isEnabled());
 
     window.RemovePeer("anna (PC1)");
     EXPECT_EQ(Buttons(), "0000");
