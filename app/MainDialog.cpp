@@ -552,11 +552,9 @@ void CMainDialog::dragMoveEvent(QDragMoveEvent* event)
 
 void CMainDialog::dropEvent(QDropEvent* event)
 {
-    if (!AcceptsDrop(event->mimeData())) {
-        event->ignore();
+    if (!AnswerDrag(event, AcceptsDrop(event->mimeData()))) {
         return;
     }
-    event->acceptProposedAction();
     UpdateData(true);
     CSendFileRequestDialog::OpenFor(m_strPeer)->SelectFiles(*LocalFilesOf(event->mimeData()));
 }

@@ -1,6 +1,6 @@
 #include "framework/DroppedFiles.h"
 
-#include <QDragMoveEvent>
+#include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
 
@@ -36,11 +36,13 @@ std::optional<std::vector<CString>> LocalFilesOf(const QMimeData* data)
     return paths;
 }
 
-void AnswerDrag(QDragMoveEvent* event, bool accepted)
+bool AnswerDrag(QDropEvent* event, bool wanted)
 {
-    if (accepted) {
-        event->acceptProposedAction();
-    } else {
+    if (!wanted || !event->possibleActions().testFlag(Qt::CopyAction)) {
         event->ignore();
+        return false;
     }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    return true;
 }

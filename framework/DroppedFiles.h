@@ -12,7 +12,9 @@ class QMimeData;
 // address, a file on another host) or no file at all.
 std::optional<std::vector<CString>> LocalFilesOf(const QMimeData* data);
 
-class QDragMoveEvent;
+class QDropEvent;
 
-// Shows the drag's cursor as allowed or refused over a window that takes such files.
-void AnswerDrag(QDragMoveEvent* event, bool accepted);
+// Answers a drag over, or a drop onto, a window that takes such files: the files are only ever
+// copied, never moved, since the source may remove what it thinks was moved before the files are
+// sent. False when refused.
+bool AnswerDrag(QDropEvent* event, bool wanted);

@@ -146,11 +146,9 @@ bool CSendFileRequestDialog::eventFilter(QObject* watched, QEvent* event)
 
 void CSendFileRequestDialog::dropEvent(QDropEvent* event)
 {
-    if (!AcceptsDrop(event->mimeData())) {
-        event->ignore();
+    if (!AnswerDrag(event, AcceptsDrop(event->mimeData()))) {
         return;
     }
-    event->acceptProposedAction();
     SelectFiles(*LocalFilesOf(event->mimeData()));
 }
 

@@ -13,6 +13,8 @@
 #include "transfer/SendFileRequestDialog.h"
 
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
@@ -20,11 +22,13 @@
 #include <QKeyEvent>
 #include <QLocale>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -489,6 +493,34 @@ TEST_F(TransferWindowsTest, RealDialogsShowEveryFileAndYieldADirectoryEndingInAS
     EXPECT_EQ(caption, "Select Directory");
     ASSERT_TRUE(chosen);
     EXPECT_EQ(*chosen, In());
+}
+
+TEST_F(TransferWindowsTest, FilesDroppedOnTheDescriptionReplaceTheSelectionAndAreOnlyCopied)
+{
+    CSendFileRequestDialog* sending = Compose({{"a.txt", "abc"}});
+    WriteFile(Out() + "b.txt", "bb");
+    QMimeData files;
+    files.setData(
+        "text/uri-list", QUrl::fromLocalFile(QString::fromStdString(Out() + "b.txt")).toEncoded() + "\r\n");
+    files.setText(QString::fromStdString(Out() + "b.txt"));
+    QWidget* box = sending->findChild<QPlainTextEdit*>("descriptionEdit")->viewport();
+    const QPointF centre = QRectF(box->rect()).center();
+
+    // A file manager proposes a move when Shift is held; the source would then remove the file.
+    QDragEnterEvent moveOnly(centre.toPoint(), Qt::MoveAction, &files, Qt::LeftButton, Qt::ShiftModifier);
+    QApplication::sendEvent(box, &moveOnly);
+    EXPECT_FALSE(moveOnly.isAccepted());
+    QDragEnterEvent enter(
+        centre.toPoint(), Qt::MoveAction | Qt::CopyAction, &files, Qt::LeftButton, Qt::ShiftModifier);
+    QApplication::sendEvent(box, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(centre, Qt::MoveAction | Qt::CopyAction, &files, Qt::LeftButton, Qt::ShiftModifier);
+    QApplication::sendEvent(box, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+    EXPECT_EQ(LabelText(sending, "fileNameLabel"), "b.txt");
+    EXPECT_EQ(sending->findChild<QPlainTextEdit*>("descriptionEdit")->toPlainText(), "") << "no path as text";
+    EXPECT_EQ(sending->m_paths, std::vector<CString> {Out() + "b.txt"});
 }
 
 } // namespace
