@@ -26,7 +26,7 @@ bool CMessengerApp::InitInstance()
     // Files handed over by `quorvane --send` open in the main window; a copy that finds another
     // listening leaves the hand-over to it.
     CSendListener sendListener([&dlg](std::vector<CString> paths) { dlg.OpenSendFiles(std::move(paths)); });
-    sendListener.Start(CSendListener::DefaultSocketPath());
+    sendListener.StartForThisUser();
 
     // A termination leaves every event loop, so that a question or menu still on screen cannot
     // hold the program back; the peers hear the goodbye once.

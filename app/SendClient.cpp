@@ -59,7 +59,13 @@ int RunSendCommand(std::vector<CString> files)
     if (files.size() > sendwire::MAX_KEPT_PATHS) {
         files.resize(sendwire::MAX_KEPT_PATHS);
     }
-    if (!HandFilesOver(CSendListener::DefaultSocketPath(), files)) {
+    CString problem;
+    const CString socketPath = CSendListener::DefaultSocketPath(&problem);
+    if (socketPath.empty()) {
+        std::fprintf(stderr, "quorvane: %s, so no running copy can be reached\n", problem.c_str());
+        return 1;
+    }
+    if (!HandFilesOver(socketPath, files)) {
         std::fputs("quorvane: no running copy of Quorvane answered\n", stderr);
         return 1;
     }

@@ -120,13 +120,40 @@ CSendListener::~CSendListener()
     Close();
 }
 
-CString CSendListener::DefaultSocketPath()
+CString CSendListener::DefaultSocketPath(CString* problem)
 {
-    const QByteArray directory = qgetenv("XDG_RUNTIME_DIR");
-    if (!directory.startsWith('/')) {
+    const CString directory = qgetenv("XDG_RUNTIME_DIR").toStdString();
+    CString found;
+    struct stat status
+    {
+    };
+    if (directory.empty()) {
+        found = "XDG_RUNTIME_DIR is not set";
+    } else if (directory.front() != '/') {
+        found = "XDG_RUNTIME_DIR (" + directory + ") is not an absolute path";
+    } else if (stat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != geteuid()
+        || (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        found = "XDG_RUNTIME_DIR (" + directory + ") is not a directory of this user's alone";
+    }
+    if (!found.empty()) {
+        if (problem) {
+            *problem = found;
+        }
         return {};
     }
-    return directory.toStdString() + (directory.endsWith('/') ? "" : "/") + "quorvane.sock";
+    return directory + (directory.back() == '/' ? "" : "/") + "quorvane.sock";
+}
+
+bool CSendListener::StartForThisUser()
+{
+    CString problem;
+    const CString path = DefaultSocketPath(&problem);
+    if (path.empty()) {
+        std::fprintf(stderr, "quorvane: %s; files given to quorvane --send will not reach this copy\n",
+            problem.c_str());
+        return false;
+    }
+    return Start(path);
 }
 
 bool CSendListener::Start(const CString& path)
@@ -167,13 +194,18 @@ bool CSendListener::Start(const CString& path)
         m_server.close();
         return false;
     }
+    m_strPath = path;
     return true;
 }
 
 void CSendListener::Close()
 {
-    // QLocalServer removes the socket file, and only when it listens.
-    m_server.close();
+    if (m_server.isListening()) {
+        // QLocalServer closes the socket, then removes its file: a copy starting in between would
+        // take the socket for stale and listen anew, and lose its file to this removal.
+        DirectoryLock lock(m_strPath);
+        m_server.close();
+    }
     // Never called from inside one of the sockets' signals: the files handler only opens a window.
     for (const auto& [socket, parser] : m_connections) {
         socket->disconnect(this);

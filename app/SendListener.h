@@ -30,9 +30,13 @@ public:
     CSendListener(const CSendListener&) = delete;
     CSendListener& operator=(const CSendListener&) = delete;
 
-    // $XDG_RUNTIME_DIR/quorvane.sock, or empty without a usable XDG_RUNTIME_DIR (unset, empty or
-    // not absolute): the socket must not land in a directory others may share.
-    static CString DefaultSocketPath();
+    // $XDG_RUNTIME_DIR/quorvane.sock, or empty, and what is wrong, without a usable
+    // XDG_RUNTIME_DIR: unset, not absolute, or not a directory of this user's alone. Nobody else
+    // may put a socket in the way there, or listen in the copy's place and learn the paths.
+    static CString DefaultSocketPath(CString* problem = nullptr);
+
+    // Start at the default path; when there is none, says so on stderr.
+    bool StartForThisUser();
 
     // Listens at path unless a copy answers there already; a socket left by a copy that ended
     // without removing it is replaced, anything else in the way is left alone. Failing is no
@@ -50,6 +54,7 @@ private:
     void Drop(QLocalSocket* socket);
 
     FilesHandler m_onFiles;
+    CString m_strPath;
     QLocalServer m_server;
     // Every connection accepted and not yet dropped; the listener owns the sockets.
     std::map<QLocalSocket*, CSendRequestParser> m_connections;

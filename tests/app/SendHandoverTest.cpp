@@ -156,19 +156,23 @@ mode_t ModeOf(const CString& path)
 
 TEST(SendListenerTest, OneCopyListensForThisUserReplacesAStaleSocketAndAnswersARequest)
 {
-    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
-    for (const char* unusable : {"", "run/user/1000"}) {
-        qputenv("XDG_RUNTIME_DIR", unusable);
-        EXPECT_EQ(CSendListener::DefaultSocketPath(), "") << unusable;
-    }
-    qunsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(CSendListener::DefaultSocketPath(), "");
-    qputenv("XDG_RUNTIME_DIR", "/run/user/1000");
-    EXPECT_EQ(CSendListener::DefaultSocketPath(), "/run/user/1000/quorvane.sock");
-    qputenv("XDG_RUNTIME_DIR", savedRuntime);
-
     QTemporaryDir runtime;
     ASSERT_TRUE(runtime.isValid());
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    // Directories others may write to, or read, are not the user's own.
+    ASSERT_EQ(chmod(runtime.path().toLocal8Bit().constData(), 01777), 0);
+    for (const QByteArray& unusable :
+        {QByteArray(), QByteArray("run/user/1000"), runtime.path().toLocal8Bit()}) {
+        qputenv("XDG_RUNTIME_DIR", unusable);
+        CString problem;
+        EXPECT_EQ(CSendListener::DefaultSocketPath(&problem), "") << unusable.constData();
+        EXPECT_FALSE(problem.empty());
+    }
+    ASSERT_EQ(chmod(runtime.path().toLocal8Bit().constData(), 0700), 0);
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit() + '/');
+    EXPECT_EQ(CSendListener::DefaultSocketPath(), runtime.filePath("quorvane.sock").toStdString());
+    qputenv("XDG_RUNTIME_DIR", savedRuntime);
+
     const CString path = runtime.filePath("quorvane.sock").toStdString();
     std::vector<std::vector<CString>> delivered;
     const auto record = [&](std::vector<CString> paths) { delivered.push_back(std::move(paths)); };
