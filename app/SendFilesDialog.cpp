@@ -36,6 +36,14 @@ CSendFilesDialog::CSendFilesDialog(QAbstractItemModel* peers, int selected, std:
             ui.peerList->setCurrentIndex(-1);
         }
     });
+    // Nor may the first peer to arrive in an empty list be chosen by the list on its own.
+    connect(peers, &QAbstractItemModel::rowsAboutToBeInserted, this,
+        [this] { m_bNoChoice = ui.peerList->currentIndex() < 0; });
+    connect(peers, &QAbstractItemModel::rowsInserted, this, [this] {
+        if (std::exchange(m_bNoChoice, false)) {
+            ui.peerList->setCurrentIndex(-1);
+        }
+    });
 }
 
 bool CSendFilesDialog::OnInitDialog()

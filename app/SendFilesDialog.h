@@ -32,5 +32,7 @@ private:
 
     // The chosen entry is being removed from the list.
     bool m_bChoiceLeaving = false;
+    // Nothing was chosen when peers began to arrive.
+    bool m_bNoChoice = false;
     Ui::SendFilesDialog ui;
 };

@@ -101,6 +101,10 @@ TEST_F(MainDialogTest, SelectedPeerLeavingLeavesNoSelectionAndDisablesItsCommand
 
     window.RemovePeer("anna (PC1)");
     EXPECT_EQ(Buttons(), "0000");
+    // Nor does the first to arrive in the emptied list become the choice by itself.
+    window.AddPeer("carl (PC3)", "10.0.0.3");
+    EXPECT_EQ(choice->currentIndex(), -1);
+    EXPECT_FALSE(sendFiles->findChild<QPushButton*>("sendButton")->isEnabled());
 }
 
 TEST_F(MainDialogTest, UnselectedPeerLeavingKeepsTheSelection)
