@@ -20,12 +20,16 @@ std::optional<std::vector<CString>> LocalFilesOf(const QMimeData* data)
         }
         const QUrl url = QUrl::fromEncoded(line, QUrl::StrictMode);
         const QString host = url.host();
+        // A '#' or '?' left unescaped in a file name would otherwise cut the name short there and
+        // name another file; an escaped '/' would split one name in two.
         if (!url.isValid() || url.scheme() != QLatin1String("file")
-            || !(host.isEmpty() || host == QLatin1String("localhost"))) {
+            || !(host.isEmpty() || host == QLatin1String("localhost")) || url.hasQuery()
+            || url.hasFragment()) {
             return std::nullopt;
         }
-        const QByteArray path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
-        if (!path.startsWith('/') || path.contains('\0')) {
+        const QByteArray encoded = url.path(QUrl::FullyEncoded).toLatin1();
+        const QByteArray path = QByteArray::fromPercentEncoding(encoded);
+        if (!path.startsWith('/') || path.contains('\0') || encoded.toLower().contains("%2f")) {
             return std::nullopt;
         }
         paths.emplace_back(path.constData(), static_cast<size_t>(path.size()));

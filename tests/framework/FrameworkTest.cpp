@@ -1,4 +1,5 @@
 #include "framework/Dialog.h"
+#include "framework/DroppedFiles.h"
 #include "framework/MessageBox.h"
 #include "framework/TextLimit.h"
 #include "net/WindowQuota.h"
@@ -7,6 +8,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -298,4 +300,20 @@ TEST(TextLimitTest, LineBreakCountsAsTheTwoBytesItTakesOnTheWire)
     LimitTextBytes(&edit, 4);
     edit.insertPlainText("ab\ncd");
     EXPECT_EQ(edit.toPlainText(), "ab\n");
+}
+
+TEST(DroppedFilesTest, OnlyAddressesThatNameALocalFileExactlyAreTaken)
+{
+    const auto filesOf = [](const QByteArray& list) {
+        QMimeData data;
+        data.setData("text/uri-list", list);
+        return LocalFilesOf(&data);
+    };
+    // Comments are skipped, the host may be this one, and a name that is not UTF-8 stays bytes.
+    EXPECT_EQ(filesOf("# from a file manager\r\nfile:///tmp/a%20b\r\nfile://localhost/tmp/x%FF\r\n"),
+        (std::vector<CString> {"/tmp/a b", "/tmp/x\xff"}));
+    for (const char* other : {"file:///tmp/report#1.txt", "file:///tmp/a?b.txt", "file:///tmp/a%2Fb",
+             "file://server/tmp/a", "https://example.org/a", "file:///tmp/a%00b"}) {
+        EXPECT_FALSE(filesOf("file:///tmp/ok\r\n" + QByteArray(other))) << other;
+    }
 }
