@@ -3,11 +3,45 @@
 #include "app/SendListener.h"
 #include "app/SendRequestParser.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QLocalSocket>
+#include <QVariantMap>
 
 #include <cstdio>
+
+#include <unistd.h>
+
+namespace {
+// Says why the files were not sent, on standard error and, when that is no terminal (the run came
+// from a file manager's menu, whose user never sees it), as a desktop notification too: a menu
+// entry that does nothing visible would leave the user guessing.
+int Fail(const CString& reason, const QString& advice = {})
+{
+    std::fprintf(stderr, "quorvane: %s\n", reason.c_str());
+    if (isatty(STDERR_FILENO)) {
+        return 1;
+    }
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected()) {
+        QDBusMessage notify = QDBusMessage::createMethodCall("org.freedesktop.Notifications",
+            "/org/freedesktop/Notifications", "org.freedesktop.Notifications", "Notify");
+        // The body may be read as markup, and the reason can hold a path.
+        QString body
+            = "The files were not sent: " + QString::fromLocal8Bit(reason.c_str()).toHtmlEscaped() + ".";
+        if (!advice.isEmpty()) {
+            body += ' ' + advice;
+        }
+        notify << QStringLiteral("Quorvane") << 0u << QStringLiteral("quorvane") << QStringLiteral("Quorvane")
+               << body << QStringList {} << QVariantMap {} << -1;
+        // Not worth waiting for long: standard error has it already.
+        bus.call(notify, QDBus::Block, 3000);
+    }
+    return 1;
+}
+} // namespace
 
 bool HandFilesOver(const CString& socketPath, const std::vector<CString>& paths, int timeoutMs)
 {
@@ -45,13 +79,11 @@ int RunSendCommand(std::vector<CString> files)
 {
     for (const CString& file : files) {
         if (file.front() != '/') {
-            std::fprintf(stderr, "quorvane: %s: the working directory is unknown\n", file.c_str());
-            return 1;
+            return Fail(file + ": the working directory is unknown");
         }
         if (file.size() > sendwire::MAX_PATH_LENGTH) {
-            std::fprintf(stderr, "quorvane: %s: the path is longer than %zu bytes\n", file.c_str(),
-                sendwire::MAX_PATH_LENGTH);
-            return 1;
+            return Fail(
+                file + ": the path is longer than " + std::to_string(sendwire::MAX_PATH_LENGTH) + " bytes");
         }
     }
     // The copy keeps no more than these and tells the user there are too many; the rest would
@@ -62,12 +94,10 @@ int RunSendCommand(std::vector<CString> files)
     CString problem;
     const CString socketPath = CSendListener::DefaultSocketPath(&problem);
     if (socketPath.empty()) {
-        std::fprintf(stderr, "quorvane: %s, so no running copy can be reached\n", problem.c_str());
-        return 1;
+        return Fail(problem + ", so no running copy can be reached");
     }
     if (!HandFilesOver(socketPath, files)) {
-        std::fputs("quorvane: no running copy of Quorvane answered\n", stderr);
-        return 1;
+        return Fail("no running copy of Quorvane answered", "Start Quorvane, then send them again.");
     }
     return 0;
 }

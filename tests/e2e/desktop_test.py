@@ -2,13 +2,14 @@
 """The program on real desktops, each made here and removed afterwards:
 
   desktop_test.py sni      under Xvfb with a private session bus on which a stand-in panel
-                           (tests/support/sni_watcher.py) draws StatusNotifierItems
+                           (tests/support/sni_watcher.py) draws StatusNotifierItems and notifications
   desktop_test.py wayland  as a native client of a headless Wayland compositor, without a tray
   desktop_test.py sni-wayland  the same panel, with the program on the Wayland compositor
 
 Run on host 1 of a virtual LAN of two hosts (tests/lan-run --hosts 2), with QUORVANE_BINARY set;
 host 2 runs a second copy offscreen, so that there is a peer. Exits non-zero on the first failure."""
 import os
+import select
 import shutil
 import signal
 import socket
@@ -243,6 +244,13 @@ def test_sni(workdir, wayland=False):
         wait("the question to close", lambda: copy.window("Close") is None)
         check(copy.window("Quorvane") is None, "Close asks, and No leaves the window hidden")
         check(copy.terminate(), "the program ends cleanly on SIGTERM")
+
+        # From a file manager's menu nobody reads standard error: the desktop is told instead.
+        handed = subprocess.run([BINARY, "--send", "/tmp/a.txt"], capture_output=True, timeout=15,
+                                env={**os.environ, "XDG_RUNTIME_DIR": os.path.join(workdir, "runtime1"), **environment})
+        check(handed.returncode == 1, f"--send without a copy fails: {handed.stderr!r}")
+        check(select.select([watcher.stdout], [], [], 10)[0] and watcher.stdout.readline() == "notify\tQuorvane\tThe files were not sent: no running copy of Quorvane "
+              "answered. Start Quorvane, then send them again.\n", "and says so in a notification")
     finally:
         report(processes)
         stop(processes)

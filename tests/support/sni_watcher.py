@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """A stand-in for a panel that draws StatusNotifierItems: owns org.kde.StatusNotifierWatcher on the
 session bus of DBUS_SESSION_BUS_ADDRESS, says a host is registered, and lists the items that
-register. Prints "ready" once it owns the name; runs until it is terminated."""
+register. It shows notifications as well (org.freedesktop.Notifications), by printing
+"notify<TAB>summary<TAB>body" for each. Prints "ready" once it owns the names; runs until it is
+terminated."""
 import signal
 
 import dbus
@@ -10,6 +12,7 @@ import dbus.service
 from gi.repository import GLib
 
 WATCHER = "org.kde.StatusNotifierWatcher"
+NOTIFICATIONS = "org.freedesktop.Notifications"
 PROPERTIES = "org.freedesktop.DBus.Properties"
 # Qt reads the host's property through the watcher's introspected description, which
 # dbus-python would not give for a property.
@@ -73,16 +76,30 @@ class Watcher(dbus.service.Object):
         return self.all()
 
 
+class Notifications(dbus.service.Object):
+    def __init__(self, bus):
+        super().__init__(bus, "/org/freedesktop/Notifications")
+        self.count = 0
+
+    @dbus.service.method(NOTIFICATIONS, in_signature="susssasa{sv}i", out_signature="u")
+    def Notify(self, app, replaces, icon, summary, body, actions, hints, timeout):
+        print(f"notify\t{summary}\t{body}", flush=True)
+        self.count += 1
+        return self.count
+
+
 def main():
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     bus = dbus.SessionBus()
     watcher = Watcher(bus)
     name = dbus.service.BusName(WATCHER, bus, do_not_queue=True)
+    notifications = Notifications(bus)
+    notifications_name = dbus.service.BusName(NOTIFICATIONS, bus, do_not_queue=True)
     loop = GLib.MainLoop()
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGTERM, loop.quit)
     print("ready", flush=True)
     loop.run()
-    del name, watcher
+    del name, watcher, notifications_name, notifications
 
 
 if __name__ == "__main__":
