@@ -7,11 +7,13 @@
 #include "framework/Alert.h"
 #include "framework/DroppedFiles.h"
 #include "framework/Icons.h"
+#include "framework/MessageBox.h"
 #include "framework/QtText.h"
 #include "framework/StatusNotifierHost.h"
 #include "net/ReceiveMessageDialog.h"
 #include "net/SendMessageDialog.h"
 #include "net/WindowQuota.h"
+#include "transfer/FileProtocol.h"
 #include "transfer/SendFileRequestDialog.h"
 #include "transfer/TransferWindows.h"
 
@@ -561,6 +563,14 @@ void CMainDialog::dropEvent(QDropEvent* event)
 
 void CMainDialog::OpenSendFiles(std::vector<CString> paths)
 {
+    // Said at once rather than after the user has chosen a peer: some file managers offer the
+    // entry for directories too.
+    MessageBoxRequest refusal;
+    if (!CheckBatch(paths, refusal.text)) {
+        // Owned by no window: the main window may be in the tray.
+        ShowMessageBoxAsync(std::move(refusal));
+        return;
+    }
     auto* window = new CSendFilesDialog(ui.peerList->model(), ui.peerList->currentIndex(), std::move(paths));
     window->Create();
     window->raise();

@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <unordered_set>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -171,4 +173,34 @@ std::optional<std::uint32_t> MeasureFileToSend(const CString& path, CString& mes
         return static_cast<std::uint32_t>(status.st_size);
     }
     return std::nullopt;
+}
+
+std::optional<std::uint32_t> CheckBatch(const std::vector<CString>& paths, CString& message)
+{
+    if (paths.size() > filewire::MAX_FILE_COUNT) {
+        message = "Too many files are selected; a batch holds at most "
+            + std::to_string(filewire::MAX_FILE_COUNT) + " files.";
+        return std::nullopt;
+    }
+    std::unordered_set<CString> names;
+    for (const CString& path : paths) {
+        const CString name = BareName(path);
+        if (!names.insert(name).second) {
+            message = "More than one of the selected files is named " + name
+                + "; the receiver would save one over the other. Send them in separate batches.";
+            return std::nullopt;
+        }
+    }
+    std::uint32_t total = 0;
+    for (const CString& path : paths) {
+        const auto size = MeasureFileToSend(path, message);
+        if (!size) {
+            return std::nullopt;
+        }
+        if (!filewire::AddToTotal(total, *size)) {
+            message = BATCH_TOO_LARGE_MESSAGE;
+            return std::nullopt;
+        }
+    }
+    return total;
 }

@@ -61,3 +61,7 @@ CString DescribeFileError(const CString& path, int errnoValue);
 std::optional<std::uint32_t> MeasureFileToSend(const CString& path, CString& message);
 // Told when the sizes of a selection add up to 4 GiB or more.
 extern const char* const BATCH_TOO_LARGE_MESSAGE;
+// Whether files (full paths) can go as one batch: at most MAX_FILE_COUNT, no two with the same
+// bare name (the receiver saves them into one directory), each measured as above, under 4 GiB
+// together. The total size, or nothing and the message that tells the user why not.
+std::optional<std::uint32_t> CheckBatch(const std::vector<CString>& paths, CString& message);

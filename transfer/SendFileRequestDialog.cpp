@@ -13,8 +13,6 @@
 #include <QIcon>
 #include <QMimeData>
 
-#include <unordered_set>
-
 CSendFileRequestDialog::CSendFileRequestDialog()
 {
     ui.setupUi(this);
@@ -75,40 +73,20 @@ void CSendFileRequestDialog::OnSelectFile()
 bool CSendFileRequestDialog::SelectFiles(const std::vector<CString>& paths)
 {
     UpdateData(true);
-    if (paths.size() > filewire::MAX_FILE_COUNT) {
-        MessageBoxThen("Too many files are selected; a batch holds at most "
-            + std::to_string(filewire::MAX_FILE_COUNT) + " files.");
+    CString message;
+    const auto total = CheckBatch(paths, message);
+    if (!total) {
+        MessageBoxThen(message);
         return false;
     }
-    std::vector<CString> names;
-    std::unordered_set<CString> seen;
-    for (const CString& path : paths) {
-        names.push_back(BareName(path));
-        // The receiver saves every file of a batch into one directory.
-        if (!seen.insert(names.back()).second) {
-            MessageBoxThen("More than one of the selected files is named " + names.back()
-                + "; the receiver would save one over the other. Send them in separate batches.");
-            return false;
-        }
-    }
-    std::uint32_t total = 0;
-    for (const CString& path : paths) {
-        CString message;
-        const auto size = MeasureFileToSend(path, message);
-        if (!size) {
-            MessageBoxThen(message);
-            return false;
-        }
-        if (!filewire::AddToTotal(total, *size)) {
-            MessageBoxThen(BATCH_TOO_LARGE_MESSAGE);
-            return false;
-        }
-    }
     m_paths = paths;
-    m_names = std::move(names);
+    m_names.clear();
+    for (const CString& path : m_paths) {
+        m_names.push_back(BareName(path));
+    }
     m_nCount = static_cast<int>(m_names.size());
     m_strFileName = DescribeBatch(m_names);
-    m_strFileSize = FormatSize(total);
+    m_strFileSize = FormatSize(*total);
     UpdateData(false);
     ui.sendButton->setEnabled(true);
     return true;

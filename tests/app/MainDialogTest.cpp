@@ -1,13 +1,19 @@
 #include "app/MainDialog.h"
 #include "app/SendFilesDialog.h"
+#include "framework/MessageBox.h"
 #include "net/SendMessageDialog.h"
 #include "tests/support/Windows.h"
+#include "transfer/FileProtocol.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 namespace {
 // The main window's list and buttons, without its sockets.
@@ -85,8 +91,22 @@ TEST_F(MainDialogTest, SelectedPeerLeavingLeavesNoSelectionAndDisablesItsCommand
 {
     window.AddPeer("anna (PC1)", "10.0.0.1");
     window.AddPeer("bob (PC2)", "10.0.0.2");
+    QTemporaryDir files;
+    ASSERT_TRUE(files.isValid());
+    const CString file = files.filePath("a.txt").toStdString();
+    QFile(QString::fromStdString(file)).open(QIODevice::WriteOnly);
+    // Files that cannot go are refused before any peer is chosen: a file manager offers folders.
+    std::vector<CString> told;
+    SetMessageBoxHandler([&](const MessageBoxRequest& request) {
+        told.push_back(request.text);
+        return IDOK;
+    });
+    window.OpenSendFiles({file, files.path().toStdString()});
+    SetMessageBoxHandler({});
+    EXPECT_EQ(told, std::vector<CString> {DescribeFileError(files.path().toStdString(), EISDIR)});
+    EXPECT_TRUE(OpenWindowsOf<CSendFilesDialog>().empty());
     // "Send Files" shows the same list, and a choice that leaves must not pass to a neighbour.
-    window.OpenSendFiles({"/tmp/a.txt"});
+    window.OpenSendFiles({file});
     ASSERT_EQ(OpenWindowsOf<CSendFilesDialog>().size(), 1u);
     CSendFilesDialog* sendFiles = OpenWindowsOf<CSendFilesDialog>().front();
     auto* choice = sendFiles->findChild<QComboBox*>("peerList");
