@@ -23,27 +23,24 @@ CSendFilesDialog::CSendFilesDialog(QAbstractItemModel* peers, int selected, std:
     connect(ui.sendButton, &QPushButton::clicked, this, [this] { OnSend(); });
     connect(ui.cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
     connect(ui.peerList, &QComboBox::currentIndexChanged, this, [this] { ApplyButtonRule(); });
-    // A peer that leaves takes its entry with it, and the list then moves on to a neighbour by
-    // itself: the files would go to somebody the user did not choose.
+    // The list moves the choice by itself: on to a neighbour when the chosen peer leaves, and to
+    // the first peer to arrive in an empty list. The files would go to somebody the user did not
+    // choose, so either change leaves no choice instead.
     connect(peers, &QAbstractItemModel::rowsAboutToBeRemoved, this,
         [this](const QModelIndex&, int first, int last) {
             const int selected = ui.peerList->currentIndex();
-            m_bChoiceLeaving = selected >= first && selected <= last;
+            m_bClearChoice = selected >= first && selected <= last;
         });
-    connect(peers, &QAbstractItemModel::rowsRemoved, this, [this] {
-        // After the list's own handling, which connected first.
-        if (std::exchange(m_bChoiceLeaving, false)) {
-            ui.peerList->setCurrentIndex(-1);
-        }
-    });
-    // Nor may the first peer to arrive in an empty list be chosen by the list on its own.
     connect(peers, &QAbstractItemModel::rowsAboutToBeInserted, this,
-        [this] { m_bNoChoice = ui.peerList->currentIndex() < 0; });
-    connect(peers, &QAbstractItemModel::rowsInserted, this, [this] {
-        if (std::exchange(m_bNoChoice, false)) {
+        [this] { m_bClearChoice = ui.peerList->currentIndex() < 0; });
+    // After the list's own handling, which connected first.
+    const auto clearChoice = [this] {
+        if (std::exchange(m_bClearChoice, false)) {
             ui.peerList->setCurrentIndex(-1);
         }
-    });
+    };
+    connect(peers, &QAbstractItemModel::rowsRemoved, this, clearChoice);
+    connect(peers, &QAbstractItemModel::rowsInserted, this, clearChoice);
 }
 
 bool CSendFilesDialog::OnInitDialog()

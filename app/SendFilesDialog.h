@@ -30,9 +30,7 @@ protected:
 private:
     void ApplyButtonRule();
 
-    // The chosen entry is being removed from the list.
-    bool m_bChoiceLeaving = false;
-    // Nothing was chosen when peers began to arrive.
-    bool m_bNoChoice = false;
+    // The list is changing in a way that would move the choice without the user.
+    bool m_bClearChoice = false;
     Ui::SendFilesDialog ui;
 };
