@@ -124,10 +124,17 @@ bool CMainDialog::AddPeer(const CString& name, const CString& address)
         }
         return false;
     }
-    m_peers.push_back(std::make_unique<CPeerEntry>(name, address));
+    // What the name teaches about the peer joins what its address taught before.
+    const WireSpeech known = GetPeerSpeech(address);
+    WireSpeech speech = known;
+    const CString shown = DecodeWireText(name, speech);
+    if (speech != known) {
+        NotePeerSpeech(address, speech);
+    }
+    m_peers.push_back(std::make_unique<CPeerEntry>(name, address, shown, speech));
     m_peerIndex.Add(name, address);
-    const QString text = ToQString(name);
-    // Names are bytes from the network; the entry keeps them, as the text may not convert back.
+    const QString text = ToQString(shown);
+    // The entry keeps the name's bytes: they find the peer, whatever the text reads as.
     ui.peerList->insertItem(
         ListBound(text, true), text, QByteArray(name.data(), static_cast<qsizetype>(name.size())));
     if (ui.peerList->count() > 0) {
@@ -149,11 +156,11 @@ void CMainDialog::RemovePeer(const CString& name)
     if (!position) {
         return;
     }
+    const QString text = ToQString(m_peers[*position]->GetText());
     m_peerIndex.RemoveAt(*position, name, m_peers[*position]->GetAddress());
     m_peers.erase(m_peers.begin() + static_cast<std::ptrdiff_t>(*position));
 
-    // The entry with these very bytes, among those equal to the name but for letter case.
-    const QString text = ToQString(name);
+    // The entry with these very bytes, among those that read the same but for letter case.
     const QByteArray bytes(name.data(), static_cast<qsizetype>(name.size()));
     const int end = ListBound(text, true);
     int index = ListBound(text, false);
@@ -192,6 +199,25 @@ CString CMainDialog::FindNameByAddress(const CString& address) const
     return position ? m_peers[*position]->GetName() : CString();
 }
 
+CString CMainDialog::GetPeerText(const CString& name) const
+{
+    const std::optional<std::size_t> position = m_peerIndex.FindName(name);
+    return position ? m_peers[*position]->GetText() : DecodeWireText(name);
+}
+
+WireSpeech CMainDialog::GetPeerSpeech(const CString& address) const
+{
+    const std::optional<std::size_t> position = m_peerIndex.FindAddress(address);
+    return position ? m_peers[*position]->GetSpeech() : WireSpeech::Unknown;
+}
+
+void CMainDialog::NotePeerSpeech(const CString& address, WireSpeech speech)
+{
+    if (const std::optional<std::size_t> position = m_peerIndex.FindAddress(address)) {
+        m_peers[*position]->SetSpeech(speech);
+    }
+}
+
 CString CMainDialog::GetLocalName() const
 {
     return m_presenceSocket.GetIdentity();
@@ -208,7 +234,7 @@ void CMainDialog::ShowReceivedMessage(const CString& sender, const CString& text
     auto* window = new CReceiveMessageDialog;
     window->HoldWindowSlot(std::move(slot));
     window->m_strPeer = sender;
-    window->m_strHeader = "Received Message From " + sender;
+    window->m_strHeader = "Received Message From " + GetPeerText(sender);
     window->m_strMessage = text;
     window->Create();
 }
@@ -287,7 +313,7 @@ std::vector<TrayMenuItem> CMainDialog::BuildCurrentTrayMenu() const
     const size_t listed = std::min<size_t>(m_peers.size(), TRAY_MAX_PEERS);
     names.reserve(listed);
     for (size_t position = 0; position < listed; ++position) {
-        names.push_back(m_peers[position]->GetName());
+        names.push_back(m_peers[position]->GetText());
     }
     return BuildTrayMenu(IsInTray(), names);
 }
@@ -450,8 +476,8 @@ void CMainDialog::OnMenuCommand(unsigned id)
     if (command->position >= m_peers.size()) {
         return;
     }
-    const int index
-        = ui.peerList->findText(ToQString(m_peers[command->position]->GetName()), Qt::MatchStartsWith);
+    const CString name = m_peers[command->position]->GetName();
+    const int index = ui.peerList->findData(QByteArray(name.data(), static_cast<qsizetype>(name.size())));
     if (index >= 0) {
         ui.peerList->setCurrentIndex(index);
     }
@@ -527,7 +553,7 @@ void CMainDialog::OnChat()
     UpdateData(true);
     auto* window = new CSendChatRequestDialog;
     window->m_strPeer = m_strPeer;
-    window->m_strHeader = "Send Chat Request To " + m_strPeer;
+    window->m_strHeader = "Send Chat Request To " + GetPeerText(m_strPeer);
     window->Create();
 }
 
@@ -582,7 +608,7 @@ void CMainDialog::OnMessage()
     UpdateData(true);
     auto* window = new CSendMessageDialog;
     window->m_strPeer = m_strPeer;
-    window->m_strHeader = "Send Message To " + m_strPeer;
+    window->m_strHeader = "Send Message To " + GetPeerText(m_strPeer);
     window->Create();
 }
 

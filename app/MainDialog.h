@@ -41,6 +41,9 @@ public:
     CString FindAddressByName(const CString& name) const override;
     CString FindNameByAddress(const CString& address) const override;
     CString GetLocalName() const override;
+    CString GetPeerText(const CString& name) const override;
+    WireSpeech GetPeerSpeech(const CString& address) const override;
+    void NotePeerSpeech(const CString& address, WireSpeech speech) override;
     void ShowReceivedMessage(const CString& sender, const CString& text, const CString& source) override;
     void SendMessageTo(const CString& name, const CString& text) override;
 

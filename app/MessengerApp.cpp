@@ -4,6 +4,7 @@
 #include "app/SendListener.h"
 #include "app/TerminationSignals.h"
 #include "framework/MessageBox.h"
+#include "net/WireText.h"
 #include "transfer/FileReceiveWorker.h"
 
 #include <QCoreApplication>
@@ -20,6 +21,8 @@ bool CMessengerApp::InitInstance()
         return false;
     }
 
+    // Fixed before the identity is written in it; a bad override is said once, here.
+    SetWireCodePage(CodePageFromEnvironment());
     CMainDialog dlg;
     AfxSetMainWnd(&dlg);
 

@@ -17,7 +17,7 @@ CSendFilesDialog::CSendFilesDialog(QAbstractItemModel* peers, int selected, std:
     ui.peerList->setCurrentIndex(selected);
     std::vector<CString> names;
     for (const CString& path : m_paths) {
-        names.push_back(BareName(path));
+        names.push_back(ShownFileName(path));
     }
     m_strFileName = DescribeBatch(names);
     connect(ui.sendButton, &QPushButton::clicked, this, [this] { OnSend(); });

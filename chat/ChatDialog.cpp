@@ -65,7 +65,7 @@ void CChatDialog::OnSendLine()
         return;
     }
     const CString line = FromQString(ui.inputEdit->text()) + CHAT_LINE_END;
-    m_pSocket->Send(line.data(), static_cast<int>(line.size()));
+    SendChatText(*m_pSocket, line);
     AppendText("You:" + line);
     ui.inputEdit->clear();
 }

@@ -5,6 +5,7 @@
 #include "chat/ChatWindowFactory.h"
 #include "chat/DeclineWindow.h"
 #include "framework/Alert.h"
+#include "framework/MainWindowLink.h"
 
 #include <utility>
 
@@ -46,7 +47,7 @@ void CChatListenSocket::OnAccept(int)
 
 void CChatListenSocket::OnReceive(int)
 {
-    const CString text = ReceiveChatMessage(*this);
+    const CString text = ReadFromPeer(m_strAddress, ReceiveChatMessage(*this));
     switch (m_nState) {
     case AwaitIdentity:
         OnIdentity(text);

@@ -1,5 +1,6 @@
 #include "chat/ChatProtocol.h"
 
+#include "framework/MainWindowLink.h"
 #include "net/AsyncSocket.h"
 
 #include <array>
@@ -21,6 +22,24 @@ void SendChatMessage(CAsyncSocket& socket, const CString& text)
     if (!text.empty()) {
         socket.Send(text.data(), static_cast<int>(text.size()));
     }
+}
+
+CString PeerAddressOf(CAsyncSocket& socket)
+{
+    CString address;
+    unsigned port = 0;
+    socket.GetPeerName(address, port);
+    return address;
+}
+
+CString ReadChatText(CAsyncSocket& socket, const CString& bytes)
+{
+    return bytes.empty() ? bytes : ReadFromPeer(PeerAddressOf(socket), bytes);
+}
+
+void SendChatText(CAsyncSocket& socket, const CString& text, std::size_t maxBytes)
+{
+    SendChatMessage(socket, WriteForPeer(PeerAddressOf(socket), text, maxBytes));
 }
 
 bool IsChatOk(const CString& text)

@@ -2,6 +2,9 @@
 
 #include "framework/CString.h"
 
+#include <cstddef>
+#include <cstdint>
+
 class CAsyncSocket;
 
 // Wire constants of the chat connection (TCP port 101).
@@ -17,5 +20,12 @@ inline constexpr char CHAT_LINE_END[] = "\r\n";
 CString ReceiveChatMessage(CAsyncSocket& socket);
 // One message is one send; an empty text sends nothing.
 void SendChatMessage(CAsyncSocket& socket, const CString& text);
+// The address of the peer at the other end; empty text once it is gone.
+CString PeerAddressOf(CAsyncSocket& socket);
+// A text from the peer (a subject, a reason, chat lines), read as the peer writes it.
+CString ReadChatText(CAsyncSocket& socket, const CString& bytes);
+// Text written as the peer reads it, in one send of at most maxBytes, never cut inside a
+// character.
+void SendChatText(CAsyncSocket& socket, const CString& text, std::size_t maxBytes = SIZE_MAX);
 // Only a read of exactly the two bytes "OK" counts.
 bool IsChatOk(const CString& text);

@@ -30,7 +30,7 @@ void CChatSocket::OnReceive(int)
     switch (m_nState) {
     case AwaitIdentityReply:
         if (IsChatOk(text) && m_pRequestWindow) {
-            SendChatMessage(*this, m_pRequestWindow->GetSubject());
+            SendChatText(*this, m_pRequestWindow->GetSubject(), CHAT_READ_SIZE);
             m_nState = AwaitDecision;
         }
         return;
@@ -47,12 +47,12 @@ void CChatSocket::OnReceive(int)
         return;
     case Chatting:
         if (m_pChatWindow) {
-            m_pChatWindow->ShowReceived(text);
+            m_pChatWindow->ShowReceived(ReadChatText(*this, text));
         }
         return;
     case Declined:
         if (m_pRequestWindow) {
-            m_pRequestWindow->OnDeclineReason(text);
+            m_pRequestWindow->OnDeclineReason(ReadChatText(*this, text));
         }
         return;
     default:

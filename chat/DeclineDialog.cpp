@@ -1,5 +1,7 @@
 #include "chat/DeclineDialog.h"
 
+#include "chat/ChatProtocol.h"
+#include "framework/MainWindowLink.h"
 #include "framework/TextLimit.h"
 #include "ui_DeclineDialog.h"
 
@@ -46,7 +48,8 @@ CDeclineDialog::CDeclineDialog()
 {
     ui->setupUi(this);
     ApplyWindowFrame(this);
-    LimitTextBytes(ui->reasonEdit, MAX_REASON_BYTES);
+    LimitTextBytes(ui->reasonEdit, MAX_REASON_BYTES,
+        [this] { return m_pSocket ? PeerSpeech(PeerAddressOf(*m_pSocket)) : WireSpeech::CodePage; });
     ui->reasonEdit->installEventFilter(new CReasonKeys(ui->reasonEdit, ui->sendButton));
     ui->reasonEdit->setFocus();
     connect(ui->sendButton, &QPushButton::clicked, this, [this] { OnSendReason(); });
@@ -81,7 +84,7 @@ void CDeclineDialog::OnSendReason()
 {
     UpdateData(true);
     if (m_pSocket && !m_strReason.empty()) {
-        m_pSocket->Send(m_strReason.data(), static_cast<int>(m_strReason.size()));
+        SendChatText(*m_pSocket, m_strReason, MAX_REASON_BYTES);
     }
     m_pSocket.reset();
     DestroyWindow();

@@ -13,7 +13,7 @@ CSendChatRequestDialog::CSendChatRequestDialog()
     ui.setupUi(this);
     ApplyWindowFrame(this);
     // Enter starts a new line in the subject.
-    LimitTextBytes(ui.subjectEdit, MAX_SUBJECT_BYTES);
+    LimitTextBytes(ui.subjectEdit, MAX_SUBJECT_BYTES, [this] { return PeerSpeechByName(m_strPeer); });
     connect(ui.sendButton, &QPushButton::clicked, this, [this] { OnSendRequest(); });
     connect(ui.cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
 }
@@ -53,8 +53,8 @@ void CSendChatRequestDialog::OnSendRequest()
 void CSendChatRequestDialog::OnChatAccepted()
 {
     auto* chat = new CChatDialog;
-    chat->m_strPeer = m_strPeer;
-    chat->m_strHeader = "Chatting With " + m_strPeer;
+    chat->m_strPeer = PeerText(m_strPeer);
+    chat->m_strHeader = "Chatting With " + chat->m_strPeer;
     m_pSocket->SetWindow(static_cast<IChatWindow*>(chat));
     chat->SetConnection(std::move(m_pSocket));
     chat->Create();

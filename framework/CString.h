@@ -2,6 +2,6 @@
 
 #include <string>
 
-// Text as the program keeps it: bytes of the local 8-bit encoding, the same on screen, on the
-// wire and in file names. Conversion to QString happens only at the widget boundary.
+// Text as the program keeps it: Unicode, as UTF-8. Where it meets the wire it is converted (see
+// net/WireText.h); file names are the file system's bytes, UTF-8 on every current system.
 using CString = std::string;

@@ -255,7 +255,11 @@ void DDX_CBString(bool bSave, QComboBox* control, CString& value)
         }
         return;
     }
-    const int index = control->findText(ToQString(value), Qt::MatchStartsWith);
+    // An entry's bytes find it; shown text may read differently from them.
+    int index = control->findData(QByteArray(value.data(), static_cast<qsizetype>(value.size())));
+    if (index < 0) {
+        index = control->findText(ToQString(value), Qt::MatchStartsWith);
+    }
     if (index >= 0) {
         control->setCurrentIndex(index);
     }

@@ -4,14 +4,15 @@
 
 #include <QString>
 
-// The widget boundary: program text is bytes of the local 8-bit encoding, widgets take QString.
+// The widget boundary: program text is Unicode kept as UTF-8, widgets take QString. A name of a
+// file or a peer that is not UTF-8 shows with replacement characters, but is kept as its bytes.
 inline QString ToQString(const CString& text)
 {
-    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 inline CString FromQString(const QString& text)
 {
-    const QByteArray bytes = text.toLocal8Bit();
+    const QByteArray bytes = text.toUtf8();
     return CString(bytes.constData(), static_cast<size_t>(bytes.size()));
 }

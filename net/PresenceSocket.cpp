@@ -10,7 +10,10 @@
 CPresenceSocket::CPresenceSocket()
 {
     const CString hostName = LocalHostName();
-    m_strIdentity = BuildIdentity(LocalUserName(), hostName);
+    // Written once, in the code page, so that every hello, leave and connection carries the
+    // same bytes and the peers' lists, which match names byte for byte, always find us.
+    m_strIdentity = EncodeWireText(
+        BuildIdentity(DecodeLocalName(LocalUserName()), DecodeLocalName(hostName)), WireSpeech::CodePage);
     m_strLocalAddress = ResolveHostAddress(hostName);
 }
 
@@ -55,7 +58,9 @@ int CPresenceSocket::SendDatagram(std::uint32_t kind, const CString& text, const
 
 int CPresenceSocket::SendText(const CString& text, const char* destination)
 {
-    return SendDatagram(KIND_MESSAGE, text, destination);
+    // An announcement is read by every kind of copy: it goes in the code page.
+    const WireSpeech speech = destination ? PeerSpeech(destination) : WireSpeech::CodePage;
+    return SendDatagram(KIND_MESSAGE, EncodeWireText(text, speech, DATAGRAM_MAX_TEXT), destination);
 }
 
 int CPresenceSocket::SendLeave()
@@ -114,7 +119,8 @@ void CPresenceSocket::HandleDatagram(std::uint32_t kind, const CString& text, co
         break;
     case KIND_MESSAGE:
         if (!IsOwnAddress(source)) {
-            mainWindow->ShowReceivedMessage(mainWindow->FindNameByAddress(source), text, source);
+            mainWindow->ShowReceivedMessage(
+                mainWindow->FindNameByAddress(source), ReadFromPeer(source, text), source);
         }
         break;
     case KIND_LEAVE:

@@ -16,8 +16,9 @@ public:
     // Opens the socket with broadcasting allowed, starts watching the interfaces and broadcasts
     // the hello.
     bool Start(unsigned port = PRESENCE_PORT);
-    // A null destination broadcasts, on every LAN this computer is on.
+    // A null destination broadcasts, on every LAN this computer is on. Text is as sent.
     int SendDatagram(std::uint32_t kind, const CString& text, const char* destination);
+    // Text is written as the addressee is known to write.
     int SendText(const CString& text, const char* destination);
     int SendLeave();
 

@@ -1,6 +1,7 @@
 #include "net/ReceiveMessageDialog.h"
 
 #include "framework/Icons.h"
+#include "framework/MainWindowLink.h"
 #include "net/SendMessageDialog.h"
 
 #include <QIcon>
@@ -32,7 +33,7 @@ void CReceiveMessageDialog::OnReply()
 {
     auto* reply = new CSendMessageDialog;
     reply->m_strPeer = m_strPeer;
-    reply->m_strHeader = "Reply Message To " + m_strPeer;
+    reply->m_strHeader = "Reply Message To " + PeerText(m_strPeer);
     reply->Create();
     DestroyWindow();
 }

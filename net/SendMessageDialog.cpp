@@ -11,7 +11,9 @@ CSendMessageDialog::CSendMessageDialog()
     ui.setupUi(this);
     ApplyWindowFrame(this);
     // Enter starts a new line (the form lets Tab move on to the buttons).
-    LimitTextBytes(ui.messageEdit, MAX_MESSAGE_BYTES);
+    // An announcement goes in the code page; a message as its addressee reads.
+    LimitTextBytes(ui.messageEdit, MAX_MESSAGE_BYTES,
+        [this] { return m_strPeer.empty() ? WireSpeech::CodePage : PeerSpeechByName(m_strPeer); });
     connect(ui.sendButton, &QPushButton::clicked, this, [this] { OnSendMessage(); });
     connect(ui.cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
 }

@@ -2,6 +2,7 @@
 
 #include "chat/DeclineWindow.h"
 #include "framework/Alert.h"
+#include "framework/MainWindowLink.h"
 #include "transfer/FileWindows.h"
 
 #include <algorithm>
@@ -125,7 +126,7 @@ void CFileListenSocket::HandleHeader(const char* data, size_t length)
     switch (m_nState) {
     case AwaitIdentity:
         Reply(filewire::REPLY_OK);
-        m_strPeer = filewire::MessageText(data, length);
+        m_strPeer = ReadFromPeer(m_strAddress, filewire::MessageText(data, length));
         m_nState = AwaitCount;
         return;
     case AwaitCount: {
@@ -144,18 +145,21 @@ void CFileListenSocket::HandleHeader(const char* data, size_t length)
         m_nState = AwaitNames;
         return;
     }
-    case AwaitNames:
-        if (!filewire::IsSafeFileName(data, length)) {
+    case AwaitNames: {
+        // Checked as the name reads: in the double-byte code pages a second byte may be a backslash.
+        CString name = ReadFromPeer(m_strAddress, std::string_view(data, length));
+        if (!filewire::IsSafeFileName(name.data(), name.size())) {
             Discard();
             return;
         }
         Reply(filewire::REPLY_OK);
-        m_names.emplace_back(data, length);
+        m_names.push_back(std::move(name));
         if (++m_nIndex == m_nCount) {
             m_nIndex = 0;
             m_nState = AwaitSizes;
         }
         return;
+    }
     case AwaitSizes: {
         const std::uint32_t size = filewire::DecodeNumber(data, length);
         if (!filewire::AddToTotal(m_nTotal, size)) {
@@ -171,7 +175,7 @@ void CFileListenSocket::HandleHeader(const char* data, size_t length)
         return;
     }
     case AwaitDescription:
-        m_strDescription = filewire::MessageText(data, length);
+        m_strDescription = ReadFromPeer(m_strAddress, filewire::MessageText(data, length));
         OpenRequestWindow();
         return;
     default:

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -120,6 +120,16 @@ CString BareName(const CString& path)
     return slash == CString::npos ? path : path.substr(slash + 1);
 }
 
+CString ShownFileName(const CString& path)
+{
+    return DecodeLocalName(BareName(path));
+}
+
+CString WireFileName(const CString& path, WireSpeech speech)
+{
+    return EncodeWireName(ShownFileName(path), speech);
+}
+
 CString DescribeBatch(const std::vector<CString>& names)
 {
     if (names.size() == 1) {
@@ -175,21 +185,31 @@ std::optional<std::uint32_t> MeasureFileToSend(const CString& path, CString& mes
     return std::nullopt;
 }
 
-std::optional<std::uint32_t> CheckBatch(const std::vector<CString>& paths, CString& message)
+std::optional<std::uint32_t> CheckBatch(
+    const std::vector<CString>& paths, CString& message, WireSpeech speech)
 {
     if (paths.size() > filewire::MAX_FILE_COUNT) {
         message = "Too many files are selected; a batch holds at most "
             + std::to_string(filewire::MAX_FILE_COUNT) + " files.";
         return std::nullopt;
     }
-    std::unordered_set<CString> names;
+    // Names the code page cannot hold may come out the same once converted.
+    std::unordered_map<CString, CString> names;
     for (const CString& path : paths) {
-        const CString name = BareName(path);
-        if (!names.insert(name).second) {
+        const CString name = ShownFileName(path);
+        const auto [other, added] = names.emplace(WireFileName(path, speech), name);
+        if (added) {
+            continue;
+        }
+        if (other->second == name) {
             message = "More than one of the selected files is named " + name
                 + "; the receiver would save one over the other. Send them in separate batches.";
-            return std::nullopt;
+        } else {
+            message = "The selected files " + other->second + " and " + name
+                + " reach the receiver under the same name; it would save one over the other. Send them in "
+                  "separate batches.";
         }
+        return std::nullopt;
     }
     std::uint32_t total = 0;
     for (const CString& path : paths) {

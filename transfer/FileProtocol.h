@@ -1,6 +1,7 @@
 #pragma once
 
 #include "framework/CString.h"
+#include "net/WireText.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -50,8 +51,12 @@ CString FormatSize(std::uint32_t bytes);
 CString FormatProgress(std::uint32_t done, std::uint32_t total);
 // Whole percent, rounded down, exact over the 32-bit range; an empty file or batch is complete.
 int Percentage(std::uint32_t done, std::uint32_t total);
-// What follows the last separator of a path: the name that goes on the wire.
+// What follows the last separator of a path.
 CString BareName(const CString& path);
+// The bare name of a file of ours as text (file system names are UTF-8, or else an older
+// program's code page), and as it goes to a receiver that writes so.
+CString ShownFileName(const CString& path);
+CString WireFileName(const CString& path, WireSpeech speech);
 // The name when there is one, else "N Files".
 CString DescribeBatch(const std::vector<CString>& names);
 // What the user is told when a file of the batch cannot be opened, read or written.
@@ -61,7 +66,9 @@ CString DescribeFileError(const CString& path, int errnoValue);
 std::optional<std::uint32_t> MeasureFileToSend(const CString& path, CString& message);
 // Told when the sizes of a selection add up to 4 GiB or more.
 extern const char* const BATCH_TOO_LARGE_MESSAGE;
-// Whether files (full paths) can go as one batch: at most MAX_FILE_COUNT, no two with the same
-// bare name (the receiver saves them into one directory), each measured as above, under 4 GiB
-// together. The total size, or nothing and the message that tells the user why not.
-std::optional<std::uint32_t> CheckBatch(const std::vector<CString>& paths, CString& message);
+// Whether files (full paths) can go as one batch to a receiver that writes so: at most
+// MAX_FILE_COUNT, no two with the same name as sent (the receiver saves them into one
+// directory), each measured as above, under 4 GiB together. The total size, or nothing and the
+// message that tells the user why not.
+std::optional<std::uint32_t> CheckBatch(
+    const std::vector<CString>& paths, CString& message, WireSpeech speech = WireSpeech::CodePage);

@@ -60,7 +60,7 @@ void CFileSocket::SetRequest(ISendFileWindow* window, std::vector<CString> paths
     m_paths = std::move(paths);
     m_names.clear();
     for (const CString& path : m_paths) {
-        m_names.push_back(BareName(path));
+        m_names.push_back(ShownFileName(path));
     }
     m_strDescription = description;
 }
@@ -77,6 +77,15 @@ void CFileSocket::ConnectTo(const CString& address, unsigned port)
 void CFileSocket::OnConnect(int)
 {
     const IMainWindow* mainWindow = AfxGetMainWnd();
+    // Names and description go as the receiver reads them; the window checked the names so.
+    unsigned port = 0;
+    GetPeerName(m_strAddress, port);
+    const WireSpeech speech = PeerSpeech(m_strAddress);
+    m_wireNames.clear();
+    for (const CString& path : m_paths) {
+        m_wireNames.push_back(WireFileName(path, speech));
+    }
+    m_strWireDescription = EncodeWireText(m_strDescription, speech);
     SendText(mainWindow ? mainWindow->GetLocalName() : CString());
     m_nState = AwaitIdentityReply;
     m_sizes.assign(m_names.size(), 0);
@@ -137,7 +146,7 @@ void CFileSocket::HandleMessage(const char* data, size_t length)
         return;
     case SendingNames:
         if (ok) {
-            SendText(m_names[m_nIndex]);
+            SendText(m_wireNames[m_nIndex]);
             if (++m_nIndex == m_names.size()) {
                 m_nIndex = 0;
                 m_nState = SendingSizes;
@@ -152,7 +161,7 @@ void CFileSocket::HandleMessage(const char* data, size_t length)
         return;
     case AwaitLastSizeReply:
         if (ok) {
-            SendText(m_strDescription);
+            SendText(m_strWireDescription);
             m_nState = AwaitDecision;
         }
         return;
@@ -165,7 +174,7 @@ void CFileSocket::HandleMessage(const char* data, size_t length)
         return;
     case Declined:
         if (m_pSendWindow) {
-            m_pSendWindow->OnDeclineReason(filewire::MessageText(data, length));
+            m_pSendWindow->OnDeclineReason(ReadFromPeer(m_strAddress, filewire::MessageText(data, length)));
         }
         return;
     case Transferring:

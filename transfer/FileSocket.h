@@ -90,8 +90,12 @@ private:
     IFileProgressWindow* m_pProgressWindow = nullptr;
     std::vector<CString> m_paths;
     // Bare names, in the order of the paths.
+    // As shown here, and as sent to the receiver.
     std::vector<CString> m_names;
+    std::vector<CString> m_wireNames;
     CString m_strDescription;
+    CString m_strWireDescription;
+    CString m_strAddress;
     std::vector<std::uint32_t> m_sizes;
     std::uint32_t m_nTotal = 0;
 

@@ -19,7 +19,7 @@ CSendFileRequestDialog::CSendFileRequestDialog()
     ApplyWindowFrame(this);
     setAcceptDrops(true);
     ui.descriptionEdit->viewport()->installEventFilter(this);
-    LimitTextBytes(ui.descriptionEdit, MAX_DESCRIPTION_BYTES);
+    LimitTextBytes(ui.descriptionEdit, MAX_DESCRIPTION_BYTES, [this] { return PeerSpeechByName(m_strPeer); });
     connect(ui.sendButton, &QPushButton::clicked, this, [this] { OnSendRequest(); });
     connect(ui.selectButton, &QPushButton::clicked, this, [this] { OnSelectFile(); });
     connect(ui.cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
@@ -31,7 +31,7 @@ CSendFileRequestDialog* CSendFileRequestDialog::OpenFor(const CString& peer)
 {
     auto* window = new CSendFileRequestDialog;
     window->m_strPeer = peer;
-    window->m_strHeader = "Send File Transmission Request To " + peer;
+    window->m_strHeader = "Send File Transmission Request To " + PeerText(peer);
     window->Create();
     return window;
 }
@@ -74,7 +74,7 @@ bool CSendFileRequestDialog::SelectFiles(const std::vector<CString>& paths)
 {
     UpdateData(true);
     CString message;
-    const auto total = CheckBatch(paths, message);
+    const auto total = CheckBatch(paths, message, PeerSpeechByName(m_strPeer));
     if (!total) {
         MessageBoxThen(message);
         return false;
@@ -82,7 +82,7 @@ bool CSendFileRequestDialog::SelectFiles(const std::vector<CString>& paths)
     m_paths = paths;
     m_names.clear();
     for (const CString& path : m_paths) {
-        m_names.push_back(BareName(path));
+        m_names.push_back(ShownFileName(path));
     }
     m_nCount = static_cast<int>(m_names.size());
     m_strFileName = DescribeBatch(m_names);
@@ -136,6 +136,13 @@ void CSendFileRequestDialog::OnSendRequest()
         return;
     }
     UpdateData(true);
+    // What the receiver is known to write may have changed since the files were chosen: the names
+    // as they will be sent are checked again.
+    CString message;
+    if (!CheckBatch(m_paths, message, PeerSpeechByName(m_strPeer))) {
+        MessageBoxThen(message);
+        return;
+    }
     m_pSocket = std::make_unique<CFileSocket>();
     m_pSocket->SetRequest(this, m_paths, filewire::EncodeDescription(m_strDescription));
     const IMainWindow* mainWindow = AfxGetMainWnd();
@@ -146,8 +153,8 @@ void CSendFileRequestDialog::OnSendRequest()
 void CSendFileRequestDialog::OnTransferAccepted()
 {
     auto* progress = new CFileProgressDialog;
-    progress->m_strHeader = "Sending Files To " + m_strPeer;
-    progress->m_strPeer = m_strPeer;
+    progress->m_strPeer = PeerText(m_strPeer);
+    progress->m_strHeader = "Sending Files To " + progress->m_strPeer;
     m_pSocket->SetProgressWindow(progress);
     // The progress window owns the sender from here on.
     progress->SetConnection(std::move(m_pSocket));

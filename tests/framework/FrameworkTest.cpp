@@ -281,17 +281,27 @@ TEST(DialogTest, TextBoxLineBreaksTravelAsCrLf)
 
 TEST(TextLimitTest, TypingAndPastingStopAtTheByteLimitWithoutSplittingACharacter)
 {
+    // To a peer that writes UTF-8, "é" takes two bytes; in the code page, one.
+    WireSpeech speech = WireSpeech::Utf8;
     QPlainTextEdit edit;
-    LimitTextBytes(&edit, 10);
+    LimitTextBytes(&edit, 10, [&speech] { return speech; });
     edit.insertPlainText("12345678");
-    edit.insertPlainText(QString::fromUtf8("\xC3\xA9\xC3\xA9")); // two 2-byte characters
+    edit.insertPlainText(QString::fromUtf8("\xC3\xA9\xC3\xA9"));
     EXPECT_EQ(edit.toPlainText(), QString::fromUtf8("12345678\xC3\xA9"));
     edit.insertPlainText("x");
-    EXPECT_EQ(WireByteCount(edit.toPlainText()), 10);
+    EXPECT_EQ(WireByteCount(edit.toPlainText(), speech), 10);
 
     edit.clear();
     edit.insertPlainText(QString(3000, QLatin1Char('a')));
     EXPECT_EQ(edit.toPlainText().size(), 10);
+
+    speech = WireSpeech::CodePage;
+    const int codePage = WireCodePage();
+    SetWireCodePage(1252);
+    edit.clear();
+    edit.insertPlainText(QString::fromUtf8("12345678\xC3\xA9\xC3\xA9\xC3\xA9"));
+    EXPECT_EQ(edit.toPlainText(), QString::fromUtf8("12345678\xC3\xA9\xC3\xA9"));
+    SetWireCodePage(codePage);
 }
 
 TEST(TextLimitTest, LineBreakCountsAsTheTwoBytesItTakesOnTheWire)
