@@ -21,7 +21,7 @@ public:
     Windows(std::unique_ptr<CChatListenSocket> connection, const CString& peer)
         : socket(std::move(connection))
     {
-        if (peer.size() > CHAT_READ_SIZE) {
+        if (!fuzz::IsReadText(peer, CHAT_READ_SIZE)) {
             std::abort();
         }
         socket->SetWindow(static_cast<IChatRequestWindow*>(this));
@@ -31,7 +31,7 @@ public:
 
     void ShowRequest(const CString& subject) override
     {
-        if (shown || subject.size() > CHAT_READ_SIZE) {
+        if (shown || !fuzz::IsReadText(subject, CHAT_READ_SIZE)) {
             std::abort(); // shown twice
         }
         shown = true;
@@ -39,7 +39,7 @@ public:
     void OnRequestCancelled() override { delete this; }
     void ShowReceived(const CString& text) override
     {
-        if (socket->GetState() != CChatListenSocket::Chatting || text.size() > CHAT_READ_SIZE) {
+        if (socket->GetState() != CChatListenSocket::Chatting || !fuzz::IsReadText(text, CHAT_READ_SIZE)) {
             std::abort();
         }
     }

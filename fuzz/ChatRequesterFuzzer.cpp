@@ -52,7 +52,7 @@ public:
     void OnDeclinedWithoutReason() override { End({}); }
     void ShowReceived(const CString& text) override
     {
-        if (!chatting || text.size() > CHAT_READ_SIZE) {
+        if (!chatting || !fuzz::IsReadText(text, CHAT_READ_SIZE)) {
             std::abort();
         }
     }
@@ -68,7 +68,7 @@ public:
 private:
     void End(const CString& reason)
     {
-        if (chatting || reason.size() > CHAT_READ_SIZE) {
+        if (chatting || !fuzz::IsReadText(reason, CHAT_READ_SIZE)) {
             std::abort();
         }
         socket.reset();

@@ -5,6 +5,7 @@
 #include "fuzz/FuzzSupport.h"
 #include "net/Datagram.h"
 #include "net/PresenceSocket.h"
+#include "net/WireText.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -53,7 +54,7 @@ public:
     CString GetLocalName() const override { return "fuzz (host)"; }
     void ShowReceivedMessage(const CString& sender, const CString& text, const CString&) override
     {
-        if (text.size() > DATAGRAM_MAX_TEXT || sender.size() > DATAGRAM_MAX_TEXT) {
+        if (!fuzz::IsReadText(text, DATAGRAM_MAX_TEXT) || sender.size() > DATAGRAM_MAX_TEXT) {
             std::abort();
         }
         ++messages;
@@ -97,6 +98,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (again.kind != decoded.kind || again.text != decoded.text) {
             std::abort();
         }
+    }
+    // Text read off the wire and written again: within the limit, never cut inside a character,
+    // and, for a text read as UTF-8, the very bytes that came.
+    WireSpeech speech = size > 0 && data[0] & 4 ? WireSpeech::Utf8 : WireSpeech::Unknown;
+    const CString text = DecodeWireText(decoded.text, speech);
+    if (!fuzz::IsReadText(text, decoded.text.size())) {
+        std::abort();
+    }
+    const CString written = EncodeWireText(text, speech, DATAGRAM_MAX_TEXT);
+    if (written.size() > DATAGRAM_MAX_TEXT || (speech == WireSpeech::Utf8 && written != decoded.text)) {
+        std::abort();
+    }
+    const std::size_t limit = size > 1 ? data[1] : 0;
+    const CString cut = EncodeWireText(text, speech, limit);
+    if (cut.size() > limit || written.compare(0, cut.size(), cut) != 0
+        || (speech == WireSpeech::Utf8 && !IsValidUtf8(cut))) {
+        std::abort();
     }
     presence.HandleDatagram(decoded.kind, decoded.text, source);
 

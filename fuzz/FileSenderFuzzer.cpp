@@ -54,7 +54,7 @@ public:
     }
     void OnDeclineReason(const CString& reason) override
     {
-        if (transferring || reason.size() > filewire::READ_SIZE) {
+        if (transferring || !fuzz::IsReadText(reason, filewire::READ_SIZE)) {
             std::abort();
         }
         socket.reset();

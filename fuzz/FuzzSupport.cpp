@@ -1,5 +1,7 @@
 #include "fuzz/FuzzSupport.h"
 
+#include "net/WireText.h"
+
 #include <QCoreApplication>
 
 #include <algorithm>
@@ -17,6 +19,11 @@
 #include <unistd.h>
 
 namespace fuzz {
+
+bool IsReadText(const CString& text, std::size_t readBytes)
+{
+    return text.size() <= 3 * readBytes && IsValidUtf8(text);
+}
 
 void StartApplication()
 {

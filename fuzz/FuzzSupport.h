@@ -13,6 +13,10 @@
 
 namespace fuzz {
 
+// Whether text can be what one read of at most readBytes bytes turns into: valid UTF-8, and no
+// more than the three bytes a character of a code page can take in UTF-8 for each byte read.
+bool IsReadText(const CString& text, std::size_t readBytes);
+
 // Once per process.
 void StartApplication();
 

@@ -495,6 +495,11 @@ CString EncodeWireName(std::string_view name, WireSpeech speech)
     return ToCodePage(name, CConverters::WriteName, SIZE_MAX);
 }
 
+CString DecodeWireName(std::string_view bytes, WireSpeech speech)
+{
+    return speech == WireSpeech::Utf8 || IsAscii(bytes) ? CString(bytes) : ReadCodePage(bytes);
+}
+
 CString DecodeLocalName(std::string_view bytes)
 {
     if (IsValidUtf8(bytes)) {

@@ -48,6 +48,9 @@ std::size_t WireLength(std::string_view text, WireSpeech speech);
 // what the code page cannot hold.
 CString EncodeWireName(std::string_view name, WireSpeech speech);
 
+// How a name we wrote for a peer reads there.
+CString DecodeWireName(std::string_view bytes, WireSpeech speech);
+
 // A name as the file system or the system keeps it (a path component, a user or host name):
 // UTF-8 when it is valid UTF-8, else, as an older program may have written it, the code page.
 CString DecodeLocalName(std::string_view bytes);

@@ -1,5 +1,6 @@
 #include "transfer/FileProtocol.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -7,6 +8,9 @@
 #include <cstring>
 #include <string>
 #include <unordered_map>
+
+#include <QRegularExpression>
+#include <QString>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -160,7 +164,22 @@ CString DescribeFileError(const CString& path, int errnoValue)
 const char* const BATCH_TOO_LARGE_MESSAGE
     = "The selected files come to 4 GB or more; a batch of that size cannot be sent.";
 
-std::optional<std::uint32_t> MeasureFileToSend(const CString& path, CString& message)
+FileStamp StampOf(const struct stat& status)
+{
+    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec,
+        static_cast<std::uint64_t>(status.st_size)};
+}
+
+bool IsFileAsOffered(const FileStamp& offered, const FileStamp& now)
+{
+    if (now.device != offered.device || now.inode != offered.inode) {
+        return false;
+    }
+    return now.size > offered.size || (now.size == offered.size && now.modifiedNs == offered.modifiedNs);
+}
+
+std::optional<std::uint32_t> MeasureFileToSend(const CString& path, CString& message, FileStamp* stamp)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat status
@@ -180,9 +199,37 @@ std::optional<std::uint32_t> MeasureFileToSend(const CString& path, CString& mes
     } else if (status.st_size > static_cast<off_t>(UINT32_MAX)) {
         message = path + " is 4 GB or larger; files of that size cannot be sent.";
     } else {
+        if (stamp) {
+            *stamp = StampOf(status);
+        }
         return static_cast<std::uint32_t>(status.st_size);
     }
     return std::nullopt;
+}
+
+CString CheckWindowsFileName(const CString& shownName, const CString& receivedName)
+{
+    const bool refusedCharacter = std::any_of(receivedName.begin(), receivedName.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F || std::strchr("\\/:*?\"<>|", c) != nullptr;
+    });
+    if (refusedCharacter) {
+        return shownName
+            + " cannot be sent: Windows does not allow any of \\ / : * ? \" < > | or control characters in a "
+              "file name. Rename the file and select it again.";
+    }
+    if (!receivedName.empty() && (receivedName.back() == '.' || receivedName.back() == ' ')) {
+        return shownName
+            + " cannot be sent: Windows does not allow a file name that ends in a dot or a space. Rename the "
+              "file and select it again.";
+    }
+    // The device names count with any extension, and with blanks before it.
+    QString base = QString::fromUtf8(receivedName).section(QLatin1Char('.'), 0, 0).trimmed().toUpper();
+    static const QRegularExpression devices(QStringLiteral("^(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9])$"));
+    if (devices.match(base).hasMatch()) {
+        return shownName + " cannot be sent: " + base.toStdString()
+            + " is the name of a device on Windows. Rename the file and select it again.";
+    }
+    return {};
 }
 
 std::optional<std::uint32_t> CheckBatch(
@@ -193,11 +240,17 @@ std::optional<std::uint32_t> CheckBatch(
             + std::to_string(filewire::MAX_FILE_COUNT) + " files.";
         return std::nullopt;
     }
-    // Names the code page cannot hold may come out the same once converted.
-    std::unordered_map<CString, CString> names;
+    // Checked as the names will read at the receiver: names the code page cannot hold may come
+    // out the same once converted, and Windows ignores letter case.
+    std::unordered_map<QString, CString> names;
     for (const CString& path : paths) {
         const CString name = ShownFileName(path);
-        const auto [other, added] = names.emplace(WireFileName(path, speech), name);
+        const CString received = DecodeWireName(WireFileName(path, speech), speech);
+        message = CheckWindowsFileName(name, received);
+        if (!message.empty()) {
+            return std::nullopt;
+        }
+        const auto [other, added] = names.emplace(QString::fromUtf8(received).toCaseFolded(), name);
         if (added) {
             continue;
         }

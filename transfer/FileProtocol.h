@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+struct stat;
+
 // The wire format of a file transmission on TCP port 102: lock-step header messages, each
 // answered "OK" but the description, then the data in chunks, each read answered "OK".
 namespace filewire {
@@ -61,14 +63,33 @@ CString WireFileName(const CString& path, WireSpeech speech);
 CString DescribeBatch(const std::vector<CString>& names);
 // What the user is told when a file of the batch cannot be opened, read or written.
 CString DescribeFileError(const CString& path, int errnoValue);
+// Which file was offered, and as it was then.
+struct FileStamp
+{
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t modifiedNs = 0;
+    std::uint64_t size = 0;
+};
+FileStamp StampOf(const struct stat& status);
+// Whether the file opened when its turn came is the one offered: the same file, unchanged, or
+// only grown (only the offered bytes go out). A file replaced or rewritten would send other
+// bytes under the offered name.
+bool IsFileAsOffered(const FileStamp& offered, const FileStamp& now);
 // The size of a file about to be offered, or nothing and the message that tells the user why it
 // cannot be sent. Only a regular file under 4 GiB qualifies; a pipe is never waited for.
-std::optional<std::uint32_t> MeasureFileToSend(const CString& path, CString& message);
+std::optional<std::uint32_t> MeasureFileToSend(const CString& path, CString& message, FileStamp* stamp = nullptr);
 // Told when the sizes of a selection add up to 4 GiB or more.
 extern const char* const BATCH_TOO_LARGE_MESSAGE;
+// Why a Windows receiver cannot hold a file under its name as the receiver reads it (a message
+// naming the file as shown here), or empty text when it can: Windows leaves the directory at a
+// backslash, puts "a:b" into a hidden stream, throws away what goes to "NUL", and drops a dot or
+// a space at the end.
+CString CheckWindowsFileName(const CString& shownName, const CString& receivedName);
 // Whether files (full paths) can go as one batch to a receiver that writes so: at most
-// MAX_FILE_COUNT, no two with the same name as sent (the receiver saves them into one
-// directory), each measured as above, under 4 GiB together. The total size, or nothing and the
-// message that tells the user why not.
+// MAX_FILE_COUNT, names a Windows receiver can hold, no two with the same name as received there
+// (equal but for letter case counts: the receiver saves them into one directory), each measured
+// as above, under 4 GiB together. The total size, or nothing and the message that tells the user
+// why not.
 std::optional<std::uint32_t> CheckBatch(
     const std::vector<CString>& paths, CString& message, WireSpeech speech = WireSpeech::CodePage);

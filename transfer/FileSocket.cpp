@@ -89,6 +89,7 @@ void CFileSocket::OnConnect(int)
     SendText(mainWindow ? mainWindow->GetLocalName() : CString());
     m_nState = AwaitIdentityReply;
     m_sizes.assign(m_names.size(), 0);
+    m_stamps.assign(m_names.size(), {});
 }
 
 void CFileSocket::OnReceive(int)
@@ -186,7 +187,7 @@ void CFileSocket::HandleMessage(const char* data, size_t length)
 bool CFileSocket::SendSize()
 {
     CString message;
-    const auto size = MeasureFileToSend(PathOf(m_nIndex), message);
+    const auto size = MeasureFileToSend(PathOf(m_nIndex), message, &m_stamps[m_nIndex]);
     if (size && !filewire::AddToTotal(m_nTotal, *size)) {
         message = BATCH_TOO_LARGE_MESSAGE;
     }
@@ -249,6 +250,16 @@ bool CFileSocket::OpenCurrentFile()
         if (m_hFile < 0) {
             const int error = errno;
             Post({Report::Failed, 0, 0, DescribeFileError(PathOf(m_nIndex), error)});
+            return false;
+        }
+        struct stat status
+        {
+        };
+        if (fstat(m_hFile, &status) != 0 || !IsFileAsOffered(m_stamps[m_nIndex], StampOf(status))) {
+            const bool shorter = static_cast<std::uint64_t>(status.st_size) < m_stamps[m_nIndex].size;
+            Post({Report::Failed, 0, 0,
+                PathOf(m_nIndex) + (shorter ? " has become shorter" : " has changed")
+                    + " since it was offered; the transfer was stopped."});
             return false;
         }
         Post({Report::File, m_sizes[m_nIndex], 0, m_names[m_nIndex]});

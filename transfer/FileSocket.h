@@ -93,6 +93,8 @@ private:
     // As shown here, and as sent to the receiver.
     std::vector<CString> m_names;
     std::vector<CString> m_wireNames;
+    // Each file as it was when its size went out.
+    std::vector<FileStamp> m_stamps;
     CString m_strDescription;
     CString m_strWireDescription;
     CString m_strAddress;

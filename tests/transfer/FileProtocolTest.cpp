@@ -3,6 +3,8 @@
 #include "transfer/FileProtocol.h"
 #include "framework/FileDialog.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -99,4 +101,40 @@ TEST(FileProtocolTest, OnlyTheBareNameOfAPathGoesOnTheWire)
     EXPECT_EQ(BareName("/home/ann/a.txt"), "a.txt");
     EXPECT_EQ(BareName("/a"), "a") << "at the root";
     EXPECT_EQ(BareName("b.txt"), "b.txt");
+}
+
+TEST(FileProtocolTest, NamesAreCheckedAsAWindowsReceiverWillReadThem)
+{
+    const int codePage = WireCodePage();
+    QTemporaryDir dir;
+    const auto check = [&dir](std::vector<std::string> names, WireSpeech speech = WireSpeech::CodePage) {
+        std::vector<CString> paths;
+        for (const std::string& name : names) {
+            const CString path = dir.path().toStdString() + "/" + name;
+            QFile file(QString::fromStdString(path));
+            EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << name;
+            paths.push_back(path);
+        }
+        CString message;
+        return CheckBatch(paths, message, speech) ? CString() : message;
+    };
+    SetWireCodePage(1252);
+    for (const char* bad : {"a:b", "x*", "back\\slash", "q?.txt", "\"q\"", "<a>", "a|b", "tab\tname", "end.",
+             "end ", "NUL", "nul.txt", "Com1.tar.gz", "LPT9", "aux .txt"}) {
+        EXPECT_EQ(check({bad}).rfind(bad + CString(" cannot be sent: "), 0), 0U) << bad;
+    }
+    EXPECT_EQ(check({"COM10", "CONSOLE.txt", "a.b c", ".hidden"}), "");
+    EXPECT_NE(check({"a.txt", "A.TXT"}).find("reach the receiver under the same name"), CString::npos);
+    EXPECT_NE(check({"\xC3\xA4.txt", "\xC3\x84.txt"}).find("the same name"), CString::npos) << "ä and Ä";
+    // Without best-fit mappings the fullwidth solidus cannot become a separator.
+    EXPECT_EQ(check({"a\xEF\xBC\x8F" "b.txt"}), "");
+    EXPECT_EQ(check({"a_b.txt", "a\xEF\xBC\x8F" "b.txt"}),
+        "The selected files a_b.txt and a\xEF\xBC\x8F" "b.txt reach the receiver under the same name; it would "
+        "save one over the other. Send them in separate batches.");
+    EXPECT_NE(check({"a.txt", "A.TXT"}, WireSpeech::Utf8).find("same name"), CString::npos);
+    // In 932 the second byte of this character is 0x5C, a backslash when read alone.
+    SetWireCodePage(932);
+    EXPECT_EQ(WireFileName("/x/\xE8\xA1\xA8.txt", WireSpeech::CodePage), "\x95\x5C.txt");
+    EXPECT_EQ(check({"\xE8\xA1\xA8.txt"}), "");
+    SetWireCodePage(codePage);
 }
