@@ -13,6 +13,17 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 QByteArray Checksum(const QString& path)
 {
@@ -236,3 +247,244 @@ TEST(FileEndToEndTest, FilesHandedOverOnTheCommandLineGoToThePeerChosenInSendFil
     EXPECT_EQ(Checksum(target.filePath("a.txt")), Checksum(source.filePath("a.txt")));
     EXPECT_EQ(Checksum(target.filePath("b.bin")), Checksum(source.filePath("b.bin")));
 }
+
+namespace {
+// Four bytes, least significant first, as the protocol's kinds, counts and sizes go.
+std::string Le32(std::uint32_t value)
+{
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i) {
+        bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+    return bytes;
+}
+
+// A blocking stream socket of the test's host; reads give up after a while.
+class Stream
+{
+public:
+    explicit Stream(int fd = -1)
+        : m_fd(fd)
+    {
+    }
+    Stream(Stream&& other) noexcept
+        : m_fd(std::exchange(other.m_fd, -1))
+    {
+    }
+    ~Stream()
+    {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    static Stream Connect(int host, unsigned port)
+    {
+        Stream stream(lan::OpenSocketOn(1, SOCK_STREAM));
+        const sockaddr_in address = lan::SocketAddress(host, port);
+        if (::connect(stream.m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            return Stream();
+        }
+        return stream;
+    }
+    static Stream Listen(unsigned port)
+    {
+        Stream stream(lan::OpenSocketOn(1, SOCK_STREAM));
+        const int on = 1;
+        setsockopt(stream.m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        const sockaddr_in address = lan::SocketAddress("0.0.0.0", port);
+        if (bind(stream.m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
+            || listen(stream.m_fd, 1) != 0) {
+            return Stream();
+        }
+        return stream;
+    }
+    bool IsOpen() const { return m_fd >= 0; }
+    Stream Accept(int timeoutMs = 10000)
+    {
+        int fd = -1;
+        // The copy is another process: its event loop needs none of ours.
+        WaitFor(
+            [&] { return Ready(0) && (fd = accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; }, timeoutMs);
+        return Stream(fd);
+    }
+    void Send(const std::string& bytes) { ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+    // Exactly count bytes, or what came before the time ran out or the close.
+    std::string Read(size_t count, int timeoutMs = 10000)
+    {
+        std::string bytes;
+        WaitFor(
+            [&] {
+                if (!Ready(0)) {
+                    return false;
+                }
+                char buffer[4096];
+                const ssize_t got = ::recv(m_fd, buffer, std::min(sizeof buffer, count - bytes.size()), 0);
+                if (got <= 0) {
+                    return true;
+                }
+                bytes.append(buffer, static_cast<size_t>(got));
+                return bytes.size() == count;
+            },
+            timeoutMs);
+        return bytes;
+    }
+
+private:
+    bool Ready(int timeoutMs) const
+    {
+        pollfd watched {m_fd, POLLIN, 0};
+        return ::poll(&watched, 1, timeoutMs) > 0;
+    }
+
+    int m_fd = -1;
+};
+
+// A Windows computer of a German office, played by the test on host 1 against our copy on host
+// 2 that runs under a German UTF-8 locale. Everything the Windows side writes is windows-1252,
+// spelled out byte by byte (in octal, which ends after three digits): \374 ü, \337 ß, \334 Ü,
+// \344 ä, \366 ö, \200 €.
+class WindowsPeerEndToEndTest : public ::testing::Test
+{
+protected:
+    static constexpr char NAME[] = "J\374rgen (B\334RO)";
+    static inline const QString SHOWN_NAME = QString::fromUtf8("J\u00FCrgen (B\u00DCRO)");
+
+    void SetUp() override
+    {
+        REQUIRE_LAN(2);
+        presence = std::make_unique<UdpPeer>(1, PRESENCE_PORT);
+        ASSERT_TRUE(presence->IsOpen());
+        // The locale alone picks the code page, as on a desktop set to German.
+        copy = std::make_unique<RunningCopy>(
+            2, QStringList {"LANG=de_DE.UTF-8", "LC_ALL=", "LC_CTYPE=", "QUORVANE_CODEPAGE="});
+        const auto hello = presence->Receive(10000);
+        ASSERT_TRUE(hello);
+        ASSERT_EQ(hello->bytes.substr(0, 4), Le32(KIND_HELLO));
+        EXPECT_EQ(hello->bytes.substr(4), copy->Identity().toStdString());
+        ASSERT_TRUE(presence->SendTo(Le32(KIND_HELLO_REPLY) + NAME, CopyAddress(), PRESENCE_PORT));
+        const auto listed = copy->WaitForWindow("Quorvane");
+        ASSERT_TRUE(listed);
+        mainWindow = *listed;
+        ASSERT_TRUE(WaitFor([&] { return copy->ListEntries(mainWindow, "peerList").contains(SHOWN_NAME); }))
+            << copy->ListEntries(mainWindow, "peerList").join(", ").toStdString();
+    }
+
+    std::string CopyAddress() const { return copy->Address().toStdString(); }
+
+    // The next message the copy sends the Windows peer, skipping its other datagrams.
+    std::string NextMessage()
+    {
+        while (const auto datagram = presence->Receive(10000)) {
+            if (datagram->bytes.substr(0, 4) == Le32(KIND_MESSAGE)) {
+                EXPECT_EQ(datagram->source, CopyAddress());
+                return datagram->bytes.substr(4);
+            }
+        }
+        return "(nothing)";
+    }
+
+    void SelectPeer()
+    {
+        copy->Select(mainWindow, "peerList",
+            static_cast<int>(copy->ListEntries(mainWindow, "peerList").indexOf(SHOWN_NAME)));
+    }
+
+    std::unique_ptr<UdpPeer> presence;
+    std::unique_ptr<RunningCopy> copy;
+    RunningCopy::Window mainWindow;
+};
+
+TEST_F(WindowsPeerEndToEndTest, NameAndMessagesAreReadAndAnsweredInTheCodePage)
+{
+    ASSERT_TRUE(presence->SendTo(Le32(KIND_MESSAGE) + "Gr\374\337e", CopyAddress(), PRESENCE_PORT));
+    const auto received = copy->WaitForWindow("Receive Message");
+    ASSERT_TRUE(received);
+    EXPECT_EQ(copy->Text(*received, "headerLabel"), "Received Message From " + SHOWN_NAME);
+    EXPECT_EQ(copy->Text(*received, "messageEdit"), QString::fromUtf8("Gr\u00FC\u00DFe"));
+
+    copy->Click(*received, "Reply");
+    const auto reply = copy->WaitForWindow("Send Message");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(copy->Text(*reply, "headerLabel"), "Reply Message To " + SHOWN_NAME);
+    copy->Set(*reply, "messageEdit", QString::fromUtf8("Gr\u00FC\u00DFe zur\u00FCck"));
+    copy->Click(*reply, "Send");
+    EXPECT_EQ(NextMessage(), "Gr\374\337e zur\374ck");
+
+    // Picked from the list, whose entry keeps the name's bytes; the euro sign is 0x80 in 1252,
+    // where Latin-1 has none.
+    SelectPeer();
+    copy->Click(mainWindow, "Message");
+    const auto message = copy->WaitForWindow("Send Message");
+    ASSERT_TRUE(message);
+    EXPECT_EQ(copy->Text(*message, "headerLabel"), "Send Message To " + SHOWN_NAME);
+    copy->Set(*message, "messageEdit", QString::fromUtf8("Sch\u00F6ne Gr\u00FC\u00DFe, 20 \u20AC"));
+    copy->Click(*message, "Send");
+    EXPECT_EQ(NextMessage(), "Sch\366ne Gr\374\337e, 20 \200");
+}
+
+TEST_F(WindowsPeerEndToEndTest, FileNamesCrossInTheCodePageBothWays)
+{
+    QTemporaryDir target;
+    QTemporaryDir source;
+    ASSERT_TRUE(target.isValid() && source.isValid());
+
+    // From the Windows peer: each header message waits for its "OK", the description does not.
+    const std::string march = "Umsatz 1.234 \200\r\n";
+    Stream incoming = Stream::Connect(2, 102);
+    ASSERT_TRUE(incoming.IsOpen());
+    for (const std::string& header : {std::string(NAME), Le32(1), std::string("M\344rz.txt"),
+             Le32(static_cast<std::uint32_t>(march.size()))}) {
+        incoming.Send(header);
+        ASSERT_EQ(incoming.Read(2), "OK");
+    }
+    incoming.Send("Bericht f\374r M\344rz\r\n");
+    const auto offer = copy->WaitForWindow("File Request");
+    ASSERT_TRUE(offer);
+    EXPECT_EQ(copy->Text(*offer, "headerLabel"), "Received File Transmission Request From " + SHOWN_NAME);
+    EXPECT_EQ(copy->Text(*offer, "fileNameLabel"), QString::fromUtf8("M\u00E4rz.txt"));
+    EXPECT_EQ(
+        copy->Text(*offer, "descriptionEdit").trimmed(), QString::fromUtf8("Bericht f\u00FCr M\u00E4rz"));
+    copy->Click(*offer, "Save As");
+    ASSERT_TRUE(copy->AnswerFileDialog(target.path(), "Choose"));
+    ASSERT_EQ(incoming.Read(2), "OK");
+    incoming.Send(march);
+    EXPECT_EQ(incoming.Read(2), "OK");
+    const auto finished = copy->WaitForMessageBox("Finished");
+    ASSERT_TRUE(finished);
+    copy->Click(*finished, "OK");
+    const QString saved = QString::fromUtf8("M\u00E4rz.txt");
+    EXPECT_EQ(QDir(target.path()).entryList(QDir::Files | QDir::Hidden), QStringList {saved});
+    QFile savedFile(target.filePath(saved));
+    ASSERT_TRUE(savedFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(savedFile.readAll().toStdString(), march) << "the content is never converted";
+
+    // To the Windows peer: a name that is UTF-8 on our disk goes in 1252.
+    const QString overview = QString::fromUtf8("\u00DCbersicht.txt");
+    const std::string content = "Zahlen\n";
+    WriteFile(source.filePath(overview), QByteArray::fromStdString(content));
+    Stream listener = Stream::Listen(102);
+    ASSERT_TRUE(listener.IsOpen());
+    SelectPeer();
+    copy->Click(mainWindow, "File");
+    const auto request = copy->WaitForWindow("Send File Transmission Request");
+    ASSERT_TRUE(request);
+    EXPECT_EQ(copy->Text(*request, "headerLabel"), "Send File Transmission Request To " + SHOWN_NAME);
+    copy->Click(*request, "Select File");
+    ASSERT_TRUE(copy->AnswerFileDialog('"' + source.filePath(overview) + '"', "Open"));
+    EXPECT_TRUE(WaitFor([&] { return copy->Text(*request, "fileNameLabel") == overview; }));
+    copy->Set(*request, "descriptionEdit", QString::fromUtf8("\u00DCbersicht f\u00FCr M\u00E4rz"));
+    copy->Click(*request, "Send");
+
+    Stream outgoing = listener.Accept();
+    ASSERT_TRUE(outgoing.IsOpen());
+    const std::vector<std::string> headers {copy->Identity().toStdString(), Le32(1), "\334bersicht.txt",
+        Le32(static_cast<std::uint32_t>(content.size())), "\334bersicht f\374r M\344rz\r\n"};
+    for (const std::string& header : headers) {
+        ASSERT_EQ(outgoing.Read(header.size()), header);
+        outgoing.Send("OK");
+    }
+    EXPECT_EQ(outgoing.Read(content.size()), content);
+    outgoing.Send("OK");
+    EXPECT_TRUE(copy->WaitForMessageBox("Finished"));
+}
+} // namespace
