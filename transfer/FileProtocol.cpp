@@ -5,6 +5,7 @@
 #include <charconv>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -134,6 +135,36 @@ CString WireFileName(const CString& path, WireSpeech speech)
     return EncodeWireName(ShownFileName(path), speech);
 }
 
+CString IncompleteFileName(const CString& name, int attempt)
+{
+    const CString suffix = (attempt > 0 ? "." + std::to_string(attempt) : CString()) + ".incomplete";
+    size_t cut = name.size();
+    if (cut + suffix.size() > NAME_MAX) {
+        cut = NAME_MAX - suffix.size();
+        // Never half a character of a UTF-8 name.
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+    }
+    return name.substr(0, cut) + suffix;
+}
+
+int ProbeWritableDirectory(const CString& directory)
+{
+    CString probe = directory;
+    if (probe.empty() || probe.back() != '/') {
+        probe += '/';
+    }
+    probe += ".quorvane-probe-XXXXXX";
+    const int fd = ::mkostemp(probe.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return 0;
+}
+
 CString DescribeBatch(const std::vector<CString>& names)
 {
     if (names.size() == 1) {
@@ -154,6 +185,8 @@ CString DescribeFileError(const CString& path, int errnoValue)
         return path + " is a symbolic link; it was not followed.";
     case ENOSPC:
         return "There is not enough space on the disk for " + path + ".";
+    case EDQUOT:
+        return "The disk quota leaves no room for " + path + ".";
     case EISDIR:
         return path + " is a directory.";
     default:

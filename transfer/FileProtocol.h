@@ -47,6 +47,13 @@ bool AddToTotal(std::uint32_t& total, std::uint32_t size);
 
 } // namespace filewire
 
+// Where a received file is written until it is whole, beside its own name: "name.incomplete",
+// then "name.1.incomplete" and on for a name taken already; shortened to fit a file name.
+constexpr int MAX_INCOMPLETE_ATTEMPTS = 100;
+CString IncompleteFileName(const CString& name, int attempt);
+// Whether files can be created in the directory; 0, or the error that stops them.
+int ProbeWritableDirectory(const CString& directory);
+
 // "1023 b", "1.50 kb", "4096.00 Mb".
 CString FormatSize(std::uint32_t bytes);
 // "done / total", unsigned.

@@ -16,6 +16,8 @@
 namespace {
 // Set and read on the user-interface thread only: each transfer takes a copy when it starts.
 CFileReceiveWorker::FileWriter g_writer;
+CFileReceiveWorker::FileCall g_sync;
+CFileReceiveWorker::FileCall g_close;
 std::atomic<int> g_nRunning {0};
 } // namespace
 
@@ -23,7 +25,7 @@ std::shared_ptr<CFileReceiveWorker> CFileReceiveWorker::Start(
     int socket, Batch batch, std::function<void()> deliver)
 {
     std::shared_ptr<CFileReceiveWorker> worker(
-        new CFileReceiveWorker(socket, std::move(batch), g_writer, std::move(deliver)));
+        new CFileReceiveWorker(socket, std::move(batch), {g_writer, g_sync, g_close}, std::move(deliver)));
     ++g_nRunning;
     // The thread keeps its share until it has closed the file and the socket; nobody waits for it.
     std::thread([worker]() mutable {
@@ -34,10 +36,9 @@ std::shared_ptr<CFileReceiveWorker> CFileReceiveWorker::Start(
     return worker;
 }
 
-CFileReceiveWorker::CFileReceiveWorker(
-    int socket, Batch batch, FileWriter writer, std::function<void()> deliver)
+CFileReceiveWorker::CFileReceiveWorker(int socket, Batch batch, Storage storage, std::function<void()> deliver)
     : m_batch(std::move(batch))
-    , m_writer(std::move(writer))
+    , m_storage(std::move(storage))
     , m_hSocket(socket)
     , m_reports(std::move(deliver))
 {
@@ -50,6 +51,12 @@ CFileReceiveWorker::~CFileReceiveWorker() = default;
 void CFileReceiveWorker::SetFileWriter(FileWriter writer)
 {
     g_writer = std::move(writer);
+}
+
+void CFileReceiveWorker::SetFileFinish(FileCall sync, FileCall close)
+{
+    g_sync = std::move(sync);
+    g_close = std::move(close);
 }
 
 bool CFileReceiveWorker::WaitForAll(std::chrono::milliseconds limit)
@@ -100,6 +107,15 @@ void CFileReceiveWorker::Run()
                     // Everything the sender sent before its close has been stored by now.
                     if (!IsStopped()) {
                         Post({Report::Closed, 0, 0, {}});
+                    }
+                    break;
+                }
+                // The batch's last read is answered once every file is in place; a failure
+                // leaves it unanswered, and the sender sees the close instead.
+                if (static_cast<std::uint64_t>(m_nBatchReceived) + static_cast<std::uint64_t>(got) >= m_batch.total) {
+                    if (Store(buffer, static_cast<size_t>(got)) == StoreResult::Finished) {
+                        ReplyOk();
+                        Post({Report::Finished, m_nFileReceived, m_nBatchReceived, {}});
                     }
                     break;
                 }
@@ -186,7 +202,9 @@ CFileReceiveWorker::StoreResult CFileReceiveWorker::Store(const char* data, size
         m_nBatchReceived += static_cast<std::uint32_t>(piece);
         Post({Report::Progress, m_nFileReceived, m_nBatchReceived, {}});
         if (m_nFileReceived == m_batch.sizes[m_nIndex]) {
-            CloseFile();
+            if (!PlaceCurrentFile()) {
+                return StoreResult::Ended;
+            }
             ++m_nIndex;
             // Empty files that follow are created here, also after the last bytes of the batch.
             if (!OpenFromCurrent()) {
@@ -194,8 +212,6 @@ CFileReceiveWorker::StoreResult CFileReceiveWorker::Store(const char* data, size
             }
         }
         if (m_nBatchReceived == m_batch.total) {
-            CloseFile();
-            Post({Report::Finished, m_nFileReceived, m_nBatchReceived, {}});
             return StoreResult::Finished;
         }
     }
@@ -212,7 +228,9 @@ bool CFileReceiveWorker::OpenFromCurrent()
         if (m_batch.sizes[m_nIndex] > 0) {
             return true;
         }
-        CloseFile();
+        if (!PlaceCurrentFile()) {
+            return false;
+        }
         ++m_nIndex;
     }
     return true;
@@ -221,25 +239,55 @@ bool CFileReceiveWorker::OpenFromCurrent()
 bool CFileReceiveWorker::OpenCurrentFile()
 {
     CloseFile();
-    const CString path = m_batch.directory + m_batch.names[m_nIndex];
-    // A symbolic link standing at the name is not followed, and a pipe or device is refused.
-    const int fd
-        = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        Fail(errno);
-        return false;
+    // A name of our own beside the file's: whatever stands at the file's name stays untouched
+    // until this one is whole. One left by an earlier transfer is never written over.
+    int fd = -1;
+    int error = EEXIST;
+    for (int attempt = 0; fd < 0 && error == EEXIST && attempt < MAX_INCOMPLETE_ATTEMPTS; ++attempt) {
+        m_strIncompletePath = m_batch.directory + IncompleteFileName(m_batch.names[m_nIndex], attempt);
+        fd = ::open(m_strIncompletePath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        error = errno;
     }
-    struct stat status
-    {
-    };
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        Fail(EINVAL);
+    if (fd < 0) {
+        m_strIncompletePath.clear();
+        Fail(error);
         return false;
     }
     m_hFile = fd;
     m_nFileReceived = 0;
     Post({Report::File, m_batch.sizes[m_nIndex], 0, m_batch.names[m_nIndex]});
+    return true;
+}
+
+bool CFileReceiveWorker::PlaceCurrentFile()
+{
+    const int fd = std::exchange(m_hFile, -1);
+    // A full disk or a quota may show only when the data is flushed, or at the close.
+    if ((m_storage.sync ? m_storage.sync(fd) : ::fsync(fd)) != 0) {
+        const int error = errno;
+        ::close(fd);
+        Fail(error);
+        return false;
+    }
+    if ((m_storage.close ? m_storage.close(fd) : ::close(fd)) != 0) {
+        Fail(errno);
+        return false;
+    }
+    const CString path = m_batch.directory + m_batch.names[m_nIndex];
+    // A symbolic link standing at the name is not followed, and a pipe, device or directory is
+    // not replaced.
+    struct stat status
+    {
+    };
+    if (::lstat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        Fail(S_ISLNK(status.st_mode) ? ELOOP : S_ISDIR(status.st_mode) ? EISDIR : EINVAL);
+        return false;
+    }
+    if (::rename(m_strIncompletePath.c_str(), path.c_str()) != 0) {
+        Fail(errno);
+        return false;
+    }
+    m_strIncompletePath.clear();
     return true;
 }
 
@@ -261,7 +309,8 @@ void CFileReceiveWorker::Fail(int errnoValue)
 bool CFileReceiveWorker::WriteAll(const char* data, size_t length)
 {
     while (length > 0) {
-        const ssize_t written = m_writer ? m_writer(m_hFile, data, length) : ::write(m_hFile, data, length);
+        const ssize_t written
+            = m_storage.write ? m_storage.write(m_hFile, data, length) : ::write(m_hFile, data, length);
         if (written < 0) {
             if (errno == EINTR) {
                 continue;

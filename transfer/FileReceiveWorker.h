@@ -16,7 +16,9 @@
 
 // The data phase of one accepted batch, on a thread of its own: takes the connection's reads,
 // answers each with "OK" before storing it, divides the reads at file boundaries and writes the
-// files. What happens reaches the user-interface thread through a queue, in order, progress at
+// files. Each file is written under a name that says it is incomplete and takes its own name only
+// once it is whole and on the disk, so a file already there is kept until then; the batch's last
+// read is answered only once every file is in place, so that the sender's "Finished" is true. What happens reaches the user-interface thread through a queue, in order, progress at
 // most every interval. The thread and the connection share this object, so the window may close
 // while a write is still under way: the stop never waits, and the thread lets go of the file and
 // the socket once its current write has returned.
@@ -36,6 +38,8 @@ public:
     using Report = CReportQueue::Report;
     // Stores bytes in a file; a ::write in all but tests, which play a slow disk with it.
     using FileWriter = std::function<ssize_t(int fd, const char* data, size_t length)>;
+    // Flushes or closes a file: ::fsync and ::close in all but tests, which play a failing disk.
+    using FileCall = std::function<int(int fd)>;
 
     // Takes ownership of the connected socket and starts the thread; deliver runs on the calling
     // (user-interface) thread whenever reports are waiting, until Stop.
@@ -51,8 +55,10 @@ public:
     // reported.
     void Stop();
 
-    // Tests only: how every later transfer stores its bytes (an empty writer restores ::write).
+    // Tests only: how every later transfer stores its bytes (an empty writer restores ::write),
+    // and flushes and closes its files.
     static void SetFileWriter(FileWriter writer);
+    static void SetFileFinish(FileCall sync, FileCall close);
     // Waits for the threads still running, whose windows may be gone: a process that ends lets
     // their last writes finish, so that no answered bytes are lost. False when time ran out.
     static bool WaitForAll(std::chrono::milliseconds limit);
@@ -60,7 +66,14 @@ public:
 private:
     enum class StoreResult { More, Finished, Ended };
 
-    CFileReceiveWorker(int socket, Batch batch, FileWriter writer, std::function<void()> deliver);
+    struct Storage
+    {
+        FileWriter write;
+        FileCall sync;
+        FileCall close;
+    };
+
+    CFileReceiveWorker(int socket, Batch batch, Storage storage, std::function<void()> deliver);
     void Run();
     // The next read; 0 at the end of the stream or once stopped. Held progress goes out meanwhile.
     ssize_t ReceiveData(char* buffer, size_t size);
@@ -70,6 +83,9 @@ private:
     StoreResult Store(const char* data, size_t length);
     bool OpenFromCurrent();
     bool OpenCurrentFile();
+    // The current file is whole: flushed, closed and put in place under its name.
+    bool PlaceCurrentFile();
+    // Lets go of a file that is not whole; it stays under its name for incomplete files.
     void CloseFile();
     void Fail(int errnoValue);
     bool WriteAll(const char* data, size_t length);
@@ -79,9 +95,11 @@ private:
     void End();
 
     const Batch m_batch;
-    const FileWriter m_writer;
+    const Storage m_storage;
     size_t m_nIndex = 0;
     int m_hFile = -1;
+    // Where the current file is written until it is whole.
+    CString m_strIncompletePath;
     std::uint32_t m_nFileReceived = 0;
     std::uint32_t m_nBatchReceived = 0;
     // Reads time out (after an interval) only while progress is held back.

@@ -3,9 +3,13 @@
 #include "chat/DeclineDialog.h"
 #include "framework/FileDialog.h"
 #include "framework/Icons.h"
+#include "framework/QtText.h"
 #include "transfer/FileProgressDialog.h"
+#include "transfer/FileProtocol.h"
 
 #include <QIcon>
+
+#include <cstring>
 
 CFileRequestDialog::CFileRequestDialog(std::unique_ptr<CFileListenSocket> connection)
     : m_pSocket(std::move(connection))
@@ -25,6 +29,11 @@ bool CFileRequestDialog::OnInitDialog()
 {
     CDialog::OnInitDialog();
     setWindowIcon(LoadIcon("file"));
+    // Names come from the peer: list items show plain text only.
+    ui.fileList->setVisible(m_names.size() > 1);
+    for (const CString& name : m_names) {
+        ui.fileList->addItem(ToQString(name));
+    }
     ui.saveAsButton->setFocus();
     return true;
 }
@@ -51,6 +60,12 @@ void CFileRequestDialog::OnSaveAs()
     if (const CString problem = DescribeUnusableChoice(*directory, FileDialogKind::SelectDirectory);
         !problem.empty()) {
         MessageBox(problem);
+        return;
+    }
+    // Found out now, while the request can still be answered and another directory chosen.
+    if (const int error = ProbeWritableDirectory(*directory); error != 0) {
+        MessageBox("Files cannot be saved in " + *directory + ": " + std::strerror(error)
+            + ". Choose another directory.");
         return;
     }
     auto* progress = new CFileProgressDialog;

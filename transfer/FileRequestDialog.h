@@ -6,6 +6,7 @@
 #include "ui_FileRequestDialog.h"
 
 #include <memory>
+#include <vector>
 
 // "File Request": an incoming batch, saved into a chosen directory ("Save As") or declined.
 class CFileRequestDialog : public CDialog, public IFileRequestWindow
@@ -24,6 +25,8 @@ public:
     CString m_strFileSize;
     CString m_strFileName;
     CString m_strHeader;
+    // Every name of the batch, so that the user sees which files a directory would take in.
+    std::vector<CString> m_names;
 
 protected:
     bool OnInitDialog() override;

@@ -14,6 +14,7 @@ public:
         window->m_strPeer = request->GetPeer();
         window->m_strHeader = "Received File Transmission Request From " + request->GetPeer();
         window->m_strFileName = DescribeBatch(request->GetNames());
+        window->m_names = request->GetNames();
         window->m_strFileSize = FormatSize(request->GetTotal());
         window->m_strDescription = request->GetDescription();
         request->SetRequestWindow(window);

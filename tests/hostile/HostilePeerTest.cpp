@@ -754,7 +754,9 @@ TEST_F(HostilePeerTest, SenderKilledMidTransferLeavesWholeFilesAndAnExactPrefix)
     EXPECT_TRUE(receiver.WaitForMessageBox(senderName + " Terminated The Process", 15000));
 
     EXPECT_EQ(ReadFile(target.filePath("first.txt")), first);
-    const QByteArray partial = ReadFile(target.filePath("big.bin"));
+    // The partial file says it is incomplete; nothing stands at the name of a file not whole.
+    const QByteArray partial = ReadFile(target.filePath("big.bin.incomplete"));
+    EXPECT_FALSE(QFileInfo::exists(target.filePath("big.bin")));
     Report(QStringLiteral("killed sender: %1 of %2 bytes of the current file kept")
                .arg(partial.size())
                .arg(big.size()));

@@ -34,6 +34,7 @@ protected:
     {
         SetAlertSound({});
         CFileReceiveWorker::SetFileWriter({});
+        CFileReceiveWorker::SetFileFinish({}, {});
         EXPECT_TRUE(CFileReceiveWorker::WaitForAll(std::chrono::seconds(5)));
     }
 
@@ -158,6 +159,9 @@ TEST_F(FileReceiverTest, StopInTheSecondOfThreeFilesLeavesWhatArrived)
     Peer sender = Peer::Connect();
     const Files files
         = {{"one", Pattern(100, '1')}, {"two", Pattern(5000, '2')}, {"three", Pattern(100, '3')}};
+    // A file already there is replaced only by a whole one.
+    WriteFile(Dir() + "two", "old two");
+    WriteFile(Dir() + "two.incomplete", "left by an earlier transfer");
     ReceiverWindows* request = Request(sender, files);
     ASSERT_NE(request, nullptr);
     request->Accept(Dir());
@@ -168,7 +172,9 @@ TEST_F(FileReceiverTest, StopInTheSecondOfThreeFilesLeavesWhatArrived)
     ASSERT_TRUE(WaitFor([&] { return request->Ended(); }));
     EXPECT_EQ(request->log.back(), "terminated");
     EXPECT_EQ(ReadFile(Dir() + "one"), files[0].second);
-    EXPECT_EQ(ReadFile(Dir() + "two"), files[1].second.substr(0, 3000));
+    EXPECT_EQ(ReadFile(Dir() + "two"), "old two");
+    EXPECT_EQ(ReadFile(Dir() + "two.incomplete"), "left by an earlier transfer");
+    EXPECT_EQ(ReadFile(Dir() + "two.1.incomplete"), files[1].second.substr(0, 3000));
     EXPECT_FALSE(ReadFile(Dir() + "three"));
 }
 
@@ -325,8 +331,8 @@ TEST_F(FileReceiverTest, AFileThatCannotBeCreatedClosesTheConnectionAndLinksAreN
     sender.Send("12evil");
     ASSERT_TRUE(WaitFor([&] { return request->Ended(); }));
     EXPECT_EQ(request->log.back(), "failed " + Dir() + "in/link is a symbolic link; it was not followed.");
-    EXPECT_EQ(sender.Read(2), "OK") << "the reply to the data came before the failure";
     EXPECT_TRUE(sender.WaitClosed());
+    EXPECT_EQ(sender.ReadAny(100), "") << "the last read is answered only once every file is in place";
     EXPECT_EQ(ReadFile(outside), "untouched");
     EXPECT_EQ(ReadFile(Dir() + "in/fine"), "12");
 }
@@ -371,9 +377,54 @@ TEST_F(FileReceiverTest, SlowDiskFreezesNothingAndAStopKeepsExactlyWhatWasAnswer
     EXPECT_TRUE(sender.WaitClosed());
     EXPECT_EQ(sender.ReadAny(100), "");
     ASSERT_TRUE(CFileReceiveWorker::WaitForAll(std::chrono::seconds(5)));
-    EXPECT_EQ(ReadFile(Dir() + "slow"), data.substr(0, 6000));
+    EXPECT_EQ(ReadFile(Dir() + "slow.incomplete"), data.substr(0, 6000));
     Settle(50);
     EXPECT_EQ(request->log, (Log {"file slow 10000", "total 10000"})) << "nothing is reported after the stop";
+}
+
+// A full disk, a quota or an I/O error may show at the write, the flush or the close: each
+// fails the transfer naming the file, leaves the batch's last read unanswered so that the sender
+// is not told "Finished", and keeps the file that was there.
+TEST_F(FileReceiverTest, StorageFailuresNameTheFileAndKeepTheOldOne)
+{
+    const auto failing = [](int error) {
+        return [error](int) {
+            errno = error;
+            return -1;
+        };
+    };
+    for (const char* where : {"write", "fsync", "close"}) {
+        SCOPED_TRACE(where);
+        const std::string name = std::string("kept-") + where;
+        WriteFile(Dir() + name, "old bytes");
+        if (std::string(where) == "write") {
+            CFileReceiveWorker::SetFileWriter([](int, const char*, size_t) {
+                errno = ENOSPC;
+                return ssize_t(-1);
+            });
+        } else if (std::string(where) == "fsync") {
+            CFileReceiveWorker::SetFileFinish(failing(EDQUOT), {});
+        } else {
+            CFileReceiveWorker::SetFileFinish({}, [](int fd) {
+                ::close(fd);
+                errno = EIO;
+                return -1;
+            });
+        }
+        Peer sender = Peer::Connect();
+        ReceiverWindows* request = Request(sender, {{name, "new bytes"}});
+        ASSERT_NE(request, nullptr);
+        request->Accept(Dir());
+        ASSERT_EQ(sender.Read(2), "OK");
+        sender.Send("new bytes");
+        ASSERT_TRUE(WaitFor([&] { return request->Ended(); }));
+        EXPECT_NE(request->log.back().find(Dir() + name), std::string::npos) << request->log.back();
+        EXPECT_TRUE(sender.WaitClosed());
+        EXPECT_EQ(sender.ReadAny(100), "");
+        EXPECT_EQ(ReadFile(Dir() + name), "old bytes");
+        CFileReceiveWorker::SetFileWriter({});
+        CFileReceiveWorker::SetFileFinish({}, {});
+    }
 }
 
 } // namespace

@@ -226,7 +226,7 @@ TEST_F(TransferWindowsTest, StopOnTheReceivingEndIsReportedOnTheSendingEnd)
     ASSERT_TRUE(WaitFor([&] { return boxes.size() == 3; }));
     EXPECT_EQ(boxes[2].text, std::string(RECEIVER) + " Terminated The Process");
     EXPECT_EQ(boxes[2].ownerHeader, std::string("Sending Files To ") + RECEIVER);
-    const auto kept = ReadFile(Out() + "big");
+    const auto kept = ReadFile(Out() + "big.incomplete");
     ASSERT_TRUE(kept);
     EXPECT_GT(kept->size(), 0u);
     EXPECT_LT(kept->size(), 50'000'000u);
