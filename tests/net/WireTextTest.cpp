@@ -188,6 +188,23 @@ TEST_F(WireTextTest, AsciiTeachesNothingAndBytesThatAreNotUtf8AreTheCodePage)
     EXPECT_EQ(speech, WireSpeech::Utf8);
 }
 
+TEST_F(WireTextTest, BytesThePageDoesNotDefineReadAsReplacementCharacters)
+{
+    // Not as ICU's U+001A for a single byte: a control character shows as nothing and has no
+    // place in a file name.
+    SetWireCodePage(932);
+    EXPECT_EQ(DecodeWireText("a\x80"
+                             "b"),
+        "a\xEF\xBF\xBD"
+        "b");
+    EXPECT_EQ(DecodeWireText("\xA0\xFD"), "\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(DecodeWireText("\x81 x"), "\xEF\xBF\xBD x"); // a lead byte without its trail
+    EXPECT_EQ(DecodeLocalName("\x80.txt"), "\xEF\xBF\xBD.txt");
+    // Windows reads 0x81 of 1252 as U+0081, and so does ICU.
+    SetWireCodePage(1252);
+    EXPECT_EQ(DecodeWireText("\x81"), "\xC2\x81");
+}
+
 TEST_F(WireTextTest, Utf8InASingleBytePageIsReadAsUtf8AndTeachesIt)
 {
     SetWireCodePage(1252);
