@@ -11,6 +11,10 @@
 
 namespace {
 
+const std::string FULLWIDTH_SOLIDUS = "\xEF\xBC\x8F";
+const std::string CJK_MIDDLE = "\xE4\xB8\xAD"; // U+4E2D
+const std::string REPLACEMENT = "\xEF\xBF\xBD";
+
 std::string Utf8(char32_t code)
 {
     std::string text;
@@ -138,23 +142,11 @@ TEST_F(WireTextTest, ReadsAndWritesEveryRowOfMicrosoftTables)
 TEST_F(WireTextTest, WhatThePageLacksIsBestFitOrQuestionMarkInTextAndUnderscoreInNames)
 {
     SetWireCodePage(1252);
-    EXPECT_EQ(EncodeWireText("a\xEF\xBC\x8F"
-                             "b",
-                  WireSpeech::CodePage),
-        "a/b"); // FULLWIDTH SOLIDUS
-    EXPECT_EQ(EncodeWireName("a\xEF\xBC\x8F"
-                             "b",
-                  WireSpeech::CodePage),
-        "a_b");
+    EXPECT_EQ(EncodeWireText("a" + FULLWIDTH_SOLIDUS + "b", WireSpeech::CodePage), "a/b");
+    EXPECT_EQ(EncodeWireName("a" + FULLWIDTH_SOLIDUS + "b", WireSpeech::CodePage), "a_b");
     EXPECT_EQ(EncodeWireText("\xEF\xBC\xA1\xEF\xBC\xA2", WireSpeech::CodePage), "AB"); // FULLWIDTH A, B
-    EXPECT_EQ(EncodeWireText("x\xE4\xB8\xAD"
-                             "y",
-                  WireSpeech::CodePage),
-        "x?y"); // U+4E2D
-    EXPECT_EQ(EncodeWireName("x\xE4\xB8\xAD"
-                             "y",
-                  WireSpeech::CodePage),
-        "x_y");
+    EXPECT_EQ(EncodeWireText("x" + CJK_MIDDLE + "y", WireSpeech::CodePage), "x?y");
+    EXPECT_EQ(EncodeWireName("x" + CJK_MIDDLE + "y", WireSpeech::CodePage), "x_y");
     // One character outside the BMP, two UTF-16 units, is one "?".
     EXPECT_EQ(EncodeWireText("\xF0\x9F\x98\x80!", WireSpeech::CodePage), "?!");
     EXPECT_EQ(EncodeWireText("\xE2\x82\xAC", WireSpeech::CodePage), "\x80");
@@ -193,13 +185,10 @@ TEST_F(WireTextTest, BytesThePageDoesNotDefineReadAsReplacementCharacters)
     // Not as ICU's U+001A for a single byte: a control character shows as nothing and has no
     // place in a file name.
     SetWireCodePage(932);
-    EXPECT_EQ(DecodeWireText("a\x80"
-                             "b"),
-        "a\xEF\xBF\xBD"
-        "b");
-    EXPECT_EQ(DecodeWireText("\xA0\xFD"), "\xEF\xBF\xBD\xEF\xBF\xBD");
-    EXPECT_EQ(DecodeWireText("\x81 x"), "\xEF\xBF\xBD x"); // a lead byte without its trail
-    EXPECT_EQ(DecodeLocalName("\x80.txt"), "\xEF\xBF\xBD.txt");
+    EXPECT_EQ(DecodeWireText(std::string("a\x80") + "b"), "a" + REPLACEMENT + "b");
+    EXPECT_EQ(DecodeWireText("\xA0\xFD"), REPLACEMENT + REPLACEMENT);
+    EXPECT_EQ(DecodeWireText("\x81 x"), REPLACEMENT + " x"); // a lead byte without its trail
+    EXPECT_EQ(DecodeLocalName("\x80.txt"), REPLACEMENT + ".txt");
     // Windows reads 0x81 of 1252 as U+0081, and so does ICU.
     SetWireCodePage(1252);
     EXPECT_EQ(DecodeWireText("\x81"), "\xC2\x81");
@@ -232,8 +221,11 @@ TEST_F(WireTextTest, ShortGbkThatIsAlsoUtf8IsGbkUnlessThePeerWritesUtf8)
     speech = WireSpeech::Utf8;
     EXPECT_EQ(DecodeWireText(gbk, speech), gbk);
 
-    // A longer Chinese text in UTF-8 is convincing on its own.
-    const std::string text = "\xE4\xBD\xA0\xE5\xA5\xBD\xEF\xBC\x8C\xE4\xB8\x96\xE7\x95\x8C"; // 你好，世界
+    // "你好世界" in UTF-8 is also GBK ("浣犲ソ涓栫晫"), but twelve bytes of UTF-8 convince on their own.
+    const std::string text = "\xE4\xBD\xA0\xE5\xA5\xBD\xE4\xB8\x96\xE7\x95\x8C";
+    speech = WireSpeech::CodePage;
+    EXPECT_EQ(DecodeWireText(text, speech),
+        "\xE6\xB5\xA3\xE7\x8A\xB2\xE3\x82\xBD\xE6\xB6\x93\xE6\xA0\xAB\xE6\x99\xAB");
     speech = WireSpeech::Unknown;
     EXPECT_EQ(DecodeWireText(text, speech), text);
     EXPECT_EQ(speech, WireSpeech::Utf8);
