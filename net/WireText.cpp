@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
 #include <unicode/ucnv_err.h>
 #include <unicode/ustring.h>
 
@@ -108,6 +109,19 @@ struct ConverterClose
 };
 using Converter = std::unique_ptr<UConverter, ConverterClose>;
 
+// A byte the code page does not define reads as U+FFFD. ICU's own substitute for a single byte
+// is U+001A, a control character that shows as nothing and has no place in a file name.
+void ReadReplacementCharacter(const void*, UConverterToUnicodeArgs* args, const char*, int32_t,
+    UConverterCallbackReason reason, UErrorCode* error)
+{
+    if (reason > UCNV_IRREGULAR) {
+        return;
+    }
+    static const UChar replacement = 0xFFFD;
+    *error = U_ZERO_ERROR;
+    ucnv_cbToUWriteUChars(args, &replacement, 1, 0, error);
+}
+
 // ICU converters keep state and are not shared between threads; each thread opens its own, once
 // per code page.
 class CConverters
@@ -155,6 +169,9 @@ private:
     {
         UErrorCode error = U_ZERO_ERROR;
         switch (kind) {
+        case Read:
+            ucnv_setToUCallBack(converter, ReadReplacementCharacter, nullptr, nullptr, nullptr, &error);
+            break;
         case StrictRead:
             ucnv_setToUCallBack(converter, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &error);
             break;
