@@ -6,6 +6,7 @@
 #include "chat/DeclineWindow.h"
 #include "framework/Alert.h"
 #include "framework/MainWindowLink.h"
+#include "net/Keepalive.h"
 
 #include <utility>
 
@@ -37,6 +38,7 @@ void CChatListenSocket::OnAccept(int)
     if (!Accept(*connection)) {
         return;
     }
+    WatchForVanishedPeer(*connection);
     unsigned port = 0;
     connection->GetPeerName(connection->m_strAddress, port);
     connection->m_pListener = this;

@@ -3,6 +3,7 @@
 #include "chat/ChatWindow.h"
 #include "chat/SendChatRequestWindow.h"
 #include "framework/MainWindowLink.h"
+#include "net/Keepalive.h"
 
 CChatSocket::CChatSocket(ISendChatRequestWindow* window)
     : m_pRequestWindow(window)
@@ -11,12 +12,20 @@ CChatSocket::CChatSocket(ISendChatRequestWindow* window)
 
 void CChatSocket::ConnectTo(const CString& address)
 {
-    Connect(address, CHAT_PORT);
+    WatchForVanishedPeer(*this);
+    if (!Connect(address, CHAT_PORT) && WSAGetLastError() != WSAEWOULDBLOCK) {
+        OnConnect(WSAGetLastError());
+    }
 }
 
-void CChatSocket::OnConnect(int)
+void CChatSocket::OnConnect(int errorCode)
 {
-    // A failed attempt sends into nothing and waits in state 1 until the user cancels.
+    if (errorCode != 0) {
+        if (m_pRequestWindow) {
+            m_pRequestWindow->OnDeclinedWithoutReason();
+        }
+        return;
+    }
     if (IMainWindow* mainWindow = AfxGetMainWnd()) {
         SendChatMessage(*this, mainWindow->GetLocalName());
     }

@@ -21,8 +21,9 @@ public:
 
     explicit CChatSocket(ISendChatRequestWindow* window = nullptr);
 
-    // Connects to the peer's chat port; an address that does not resolve fails at once and
-    // nothing follows.
+    // Connects to the peer's chat port. A connect that fails, at once (an address that does not
+    // resolve) or later (refused, or a host that is gone), is a decline without a reason; the
+    // window then destroys this connection.
     void ConnectTo(const CString& address);
 
     void SetWindow(ISendChatRequestWindow* window) { m_pRequestWindow = window; }

@@ -3,6 +3,7 @@
 #include "chat/DeclineWindow.h"
 #include "framework/Alert.h"
 #include "framework/MainWindowLink.h"
+#include "net/Keepalive.h"
 #include "transfer/FileWindows.h"
 
 #include <algorithm>
@@ -49,6 +50,7 @@ void CFileListenSocket::OnAccept(int)
     }
     const int on = 1;
     connection->SetSockOpt(TCP_NODELAY, &on, sizeof on, IPPROTO_TCP);
+    WatchForVanishedPeer(*connection);
     unsigned port = 0;
     connection->GetPeerName(connection->m_strAddress, port);
     connection->m_pListener = this;

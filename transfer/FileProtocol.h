@@ -85,7 +85,8 @@ FileStamp StampOf(const struct stat& status);
 bool IsFileAsOffered(const FileStamp& offered, const FileStamp& now);
 // The size of a file about to be offered, or nothing and the message that tells the user why it
 // cannot be sent. Only a regular file under 4 GiB qualifies; a pipe is never waited for.
-std::optional<std::uint32_t> MeasureFileToSend(const CString& path, CString& message, FileStamp* stamp = nullptr);
+std::optional<std::uint32_t> MeasureFileToSend(
+    const CString& path, CString& message, FileStamp* stamp = nullptr);
 // Told when the sizes of a selection add up to 4 GiB or more.
 extern const char* const BATCH_TOO_LARGE_MESSAGE;
 // Why a Windows receiver cannot hold a file under its name as the receiver reads it (a message

@@ -36,7 +36,8 @@ std::shared_ptr<CFileReceiveWorker> CFileReceiveWorker::Start(
     return worker;
 }
 
-CFileReceiveWorker::CFileReceiveWorker(int socket, Batch batch, Storage storage, std::function<void()> deliver)
+CFileReceiveWorker::CFileReceiveWorker(
+    int socket, Batch batch, Storage storage, std::function<void()> deliver)
     : m_batch(std::move(batch))
     , m_storage(std::move(storage))
     , m_hSocket(socket)
@@ -112,7 +113,8 @@ void CFileReceiveWorker::Run()
                 }
                 // The batch's last read is answered once every file is in place; a failure
                 // leaves it unanswered, and the sender sees the close instead.
-                if (static_cast<std::uint64_t>(m_nBatchReceived) + static_cast<std::uint64_t>(got) >= m_batch.total) {
+                if (static_cast<std::uint64_t>(m_nBatchReceived) + static_cast<std::uint64_t>(got)
+                    >= m_batch.total) {
                     if (Store(buffer, static_cast<size_t>(got)) == StoreResult::Finished) {
                         ReplyOk();
                         Post({Report::Finished, m_nFileReceived, m_nBatchReceived, {}});

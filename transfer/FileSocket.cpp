@@ -1,6 +1,7 @@
 #include "transfer/FileSocket.h"
 
 #include "framework/MainWindowLink.h"
+#include "net/Keepalive.h"
 #include "transfer/FileWindows.h"
 
 #include <algorithm>
@@ -71,11 +72,21 @@ void CFileSocket::ConnectTo(const CString& address, unsigned port)
     const int on = 1;
     // Lock-step chunks must not wait for a delayed acknowledgement.
     SetSockOpt(TCP_NODELAY, &on, sizeof on, IPPROTO_TCP);
-    Connect(address, port);
+    WatchForVanishedPeer(*this);
+    if (!Connect(address, port) && WSAGetLastError() != WSAEWOULDBLOCK) {
+        OnConnect(WSAGetLastError());
+    }
 }
 
-void CFileSocket::OnConnect(int)
+void CFileSocket::OnConnect(int errorCode)
 {
+    // Refused, unreachable, or a host that is gone: the request cannot be made.
+    if (errorCode != 0) {
+        if (m_pSendWindow) {
+            m_pSendWindow->OnDeclinedWithoutReason();
+        }
+        return;
+    }
     const IMainWindow* mainWindow = AfxGetMainWnd();
     // Names and description go as the receiver reads them; the window checked the names so.
     unsigned port = 0;

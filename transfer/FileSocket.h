@@ -44,6 +44,7 @@ public:
     void SetProgressWindow(IFileProgressWindow* window) { m_pProgressWindow = window; }
     // Creates the socket and connects to the receiver's file port; nothing is reported when the
     // attempt fails.
+    // A connect that fails, at once or later, is a decline without a reason.
     void ConnectTo(const CString& address, unsigned port = filewire::PORT);
 
     State GetState() const { return m_nState; }

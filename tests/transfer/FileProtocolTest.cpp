@@ -127,9 +127,14 @@ TEST(FileProtocolTest, NamesAreCheckedAsAWindowsReceiverWillReadThem)
     EXPECT_NE(check({"a.txt", "A.TXT"}).find("reach the receiver under the same name"), CString::npos);
     EXPECT_NE(check({"\xC3\xA4.txt", "\xC3\x84.txt"}).find("the same name"), CString::npos) << "ä and Ä";
     // Without best-fit mappings the fullwidth solidus cannot become a separator.
-    EXPECT_EQ(check({"a\xEF\xBC\x8F" "b.txt"}), "");
-    EXPECT_EQ(check({"a_b.txt", "a\xEF\xBC\x8F" "b.txt"}),
-        "The selected files a_b.txt and a\xEF\xBC\x8F" "b.txt reach the receiver under the same name; it would "
+    EXPECT_EQ(check({"a\xEF\xBC\x8F"
+                     "b.txt"}),
+        "");
+    EXPECT_EQ(check({"a_b.txt",
+                  "a\xEF\xBC\x8F"
+                  "b.txt"}),
+        "The selected files a_b.txt and a\xEF\xBC\x8F"
+        "b.txt reach the receiver under the same name; it would "
         "save one over the other. Send them in separate batches.");
     EXPECT_NE(check({"a.txt", "A.TXT"}, WireSpeech::Utf8).find("same name"), CString::npos);
     // In 932 the second byte of this character is 0x5C, a backslash when read alone.
