@@ -6,7 +6,11 @@
 
 #include <QIcon>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
+
+#include <algorithm>
 
 CChatDialog::CChatDialog()
 {
@@ -54,6 +58,7 @@ void CChatDialog::ShowReceived(const CString& text)
 
 void CChatDialog::OnPeerLeft()
 {
+    MarkUndeliveredLines();
     // Closed before the box: its nested loop must not deliver anything more for it.
     m_pSocket.reset();
     MessageBoxThen(m_strPeer + " Left The Chat", [this] { EndChat(); });
@@ -65,9 +70,55 @@ void CChatDialog::OnSendLine()
         return;
     }
     const CString line = FromQString(ui.inputEdit->text()) + CHAT_LINE_END;
-    SendChatText(*m_pSocket, line);
+    const ChatSendResult sent = SendChatText(*m_pSocket, line);
+    if (sent.broken) {
+        // A line typed after the connection broke was never sent: it stays in the input line.
+        OnPeerLeft();
+        return;
+    }
+    const std::uint64_t written = m_nLinesWritten;
     AppendText("You:" + line);
     ui.inputEdit->clear();
+    if (!sent.whole) {
+        // The peer has stopped reading and the connection holds no more.
+        MarkLine(written);
+        return;
+    }
+    m_sentLines.push_back({written, sent.bytes});
+    if (m_sentLines.size() > TRANSCRIPT_MAX_LINES) {
+        m_sentLines.pop_front();
+    }
+}
+
+void CChatDialog::MarkUndeliveredLines()
+{
+    if (!m_pSocket) {
+        return;
+    }
+    std::size_t unacknowledged = UnacknowledgedBytes(*m_pSocket);
+    // The unacknowledged bytes are the end of what was sent: the latest lines.
+    for (auto line = m_sentLines.rbegin(); line != m_sentLines.rend() && unacknowledged > 0; ++line) {
+        MarkLine(line->line);
+        unacknowledged -= std::min(unacknowledged, line->bytes);
+    }
+    m_sentLines.clear();
+}
+
+void CChatDialog::MarkLine(std::uint64_t line)
+{
+    QTextDocument* transcript = ui.transcriptEdit->document();
+    // The oldest lines may have left the transcript.
+    const std::uint64_t dropped = m_nLinesWritten + 1 - static_cast<std::uint64_t>(transcript->blockCount());
+    if (line < dropped) {
+        return;
+    }
+    const QTextBlock block = transcript->findBlockByNumber(static_cast<int>(line - dropped));
+    if (!block.isValid()) {
+        return;
+    }
+    QTextCursor cursor(block);
+    cursor.movePosition(QTextCursor::EndOfBlock);
+    cursor.insertText(QStringLiteral(" (not delivered)"));
 }
 
 void CChatDialog::OnCloseChat()
@@ -90,7 +141,9 @@ void CChatDialog::AppendText(const CString& text)
 {
     QTextCursor cursor(ui.transcriptEdit->document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(ToQString(text).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+    const QString lines = ToQString(text).replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    m_nLinesWritten += static_cast<std::uint64_t>(lines.count(QLatin1Char('\n')));
+    cursor.insertText(lines);
     QScrollBar* bar = ui.transcriptEdit->verticalScrollBar();
     bar->setValue(bar->maximum());
 }

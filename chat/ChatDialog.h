@@ -5,6 +5,8 @@
 #include "net/AsyncSocket.h"
 #include "ui_ChatDialog.h"
 
+#include <cstdint>
+#include <deque>
 #include <memory>
 
 // "Chat": one two-person conversation after its request was accepted. Works with either end of
@@ -42,7 +44,19 @@ protected:
 private:
     void AppendText(const CString& text);
     void EndChat();
+    // The connection broke: the lines the peer's computer never acknowledged are marked.
+    void MarkUndeliveredLines();
+    void MarkLine(std::uint64_t line);
 
     std::unique_ptr<CAsyncSocket> m_pSocket;
+    // Lines written to the transcript since the chat began; the transcript drops the oldest.
+    std::uint64_t m_nLinesWritten = 0;
+    struct SentLine
+    {
+        std::uint64_t line;
+        std::size_t bytes;
+    };
+    // The latest lines sent, newest last, as far as they may still be unacknowledged.
+    std::deque<SentLine> m_sentLines;
     Ui::ChatDialog ui;
 };

@@ -25,7 +25,16 @@ CString PeerAddressOf(CAsyncSocket& socket);
 // A text from the peer (a subject, a reason, chat lines), read as the peer writes it.
 CString ReadChatText(CAsyncSocket& socket, const CString& bytes);
 // Text written as the peer reads it, in one send of at most maxBytes, never cut inside a
-// character.
-void SendChatText(CAsyncSocket& socket, const CString& text, std::size_t maxBytes = SIZE_MAX);
+// character. The bytes it took, and whether the connection took them all.
+struct ChatSendResult
+{
+    std::size_t bytes = 0;
+    bool whole = false;
+    // The connection is broken: nothing more can go.
+    bool broken = false;
+};
+ChatSendResult SendChatText(CAsyncSocket& socket, const CString& text, std::size_t maxBytes = SIZE_MAX);
+// Bytes sent that the peer's computer has not yet acknowledged; also after the connection broke.
+std::size_t UnacknowledgedBytes(const CAsyncSocket& socket);
 // Only a read of exactly the two bytes "OK" counts.
 bool IsChatOk(const CString& text);

@@ -9,6 +9,8 @@
 #include <QTextBlock>
 #include <QTextDocument>
 
+#include <cstdlib>
+
 using namespace chattest;
 
 namespace {
@@ -103,6 +105,31 @@ TEST_F(ChatWindowTest, CloseAsksStopAndOnYesEndsTheChatButKeepsTheTranscript)
     EXPECT_EQ(chat->findChild<QLineEdit*>("inputEdit")->text(), "unsent");
     EXPECT_FALSE(Button(chat, "sendButton")->isEnabled());
     EXPECT_FALSE(Button(chat, "closeButton")->isEnabled());
+}
+
+// The peer's host vanishes: its bridge port goes down, so nothing it would answer arrives. When
+// the connection is reported gone, the lines its computer never acknowledged are marked.
+TEST_F(ChatWindowTest, LinesThePeerNeverAcknowledgedAreMarkedWhenTheChatBreaks)
+{
+    RawPeer peer;
+    CChatDialog* chat = StartChat(peer);
+    ASSERT_NE(chat, nullptr);
+    SendLine(chat, "seen");
+    EXPECT_EQ(peer.Take(6), "seen\r\n");
+    peer.Send("ok\r\n");
+    ASSERT_TRUE(WaitFor([&] { return Transcript(chat).ends_with("bob (hostB):ok\n"); }));
+    std::string bridge = std::getenv("QLAN_NS_2");
+    bridge.replace(bridge.rfind("-h2"), 3, "-br");
+    const std::string port = "ip -n " + bridge + " link set p2 ";
+    ASSERT_EQ(std::system((port + "down").c_str()), 0);
+    SendLine(chat, "lost one");
+    SendLine(chat, "lost two");
+    chat->OnPeerLeft();
+    ASSERT_EQ(std::system((port + "up").c_str()), 0);
+    ASSERT_TRUE(WaitForBoxes(1));
+    EXPECT_EQ(Transcript(chat),
+        "You:seen\nbob (hostB):ok\nYou:lost one (not delivered)\nYou:lost two (not delivered)\n");
+    EXPECT_EQ(Label(chat), "Chat Ended");
 }
 
 TEST_F(ChatWindowTest, EscapeDuringAChatAsksFirst)
