@@ -12,6 +12,10 @@ CCommandLine ParseCommandLine(const std::vector<CString>& arguments, const CStri
     } else if (arguments.size() == 2 && arguments[0] == "-session") {
         // QApplication reads it itself.
         result.action = CCommandLine::Action::Run;
+        result.quiet = true;
+    } else if (arguments.size() == 1 && arguments[0] == "--autostart") {
+        result.action = CCommandLine::Action::Run;
+        result.quiet = true;
     } else if (arguments.size() >= 2 && arguments[0] == "--send") {
         result.action = CCommandLine::Action::Send;
         for (std::size_t i = 1; i < arguments.size(); ++i) {

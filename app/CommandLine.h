@@ -5,8 +5,8 @@
 #include <vector>
 
 // What the command line asks for. The program normally takes no arguments; `--send` hands files
-// to the copy already running for this user, and `-session ID` is what the session manager
-// passes when it restores the program.
+// to the copy already running for this user, `--autostart` is how the session starts it at login,
+// and `-session ID` is what the session manager passes when it restores the program.
 struct CCommandLine
 {
     enum class Action {
@@ -15,11 +15,13 @@ struct CCommandLine
         Usage,
     };
     Action action = Action::Usage;
+    // For Run: started by the session, not by the user; a copy already running is left alone.
+    bool quiet = false;
     // For Send: the files as full paths (bytes), relative ones joined to the working directory.
     std::vector<CString> files;
 };
 
-constexpr char COMMAND_LINE_USAGE[] = "usage: quorvane [--send FILE...]";
+constexpr char COMMAND_LINE_USAGE[] = "usage: quorvane [--autostart | --send FILE...]";
 
 // arguments excludes the program name. workingDirectory is the sending process's own; when it is
 // empty (unknown) relative files are left relative.

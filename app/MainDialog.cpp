@@ -587,6 +587,17 @@ void CMainDialog::dropEvent(QDropEvent* event)
     CSendFileRequestDialog::OpenFor(m_strPeer)->SelectFiles(*LocalFilesOf(event->mimeData()));
 }
 
+void CMainDialog::ShowFromAnotherStart(const CString& startupId)
+{
+    RestoreWindow();
+    // Wayland lets a program activate its window only with a token from the launcher; Qt reads it
+    // from the environment when the window asks.
+    if (IsWayland() && !startupId.empty()) {
+        qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(startupId));
+        activateWindow();
+    }
+}
+
 void CMainDialog::OpenSendFiles(std::vector<CString> paths)
 {
     // Said at once rather than after the user has chosen a peer: some file managers offer the

@@ -69,6 +69,10 @@ public:
 
     const std::vector<std::unique_ptr<CPeerEntry>>& GetPeers() const { return m_peers; }
 
+    // The program was started again: the window comes back as on a double-click on the tray
+    // icon, taking focus where the startup id lets it.
+    void ShowFromAnotherStart(const CString& startupId);
+
     // Files handed over by `quorvane --send` (full paths, as bytes): the user picks the peer in
     // a "Send Files" window.
     void OpenSendFiles(std::vector<CString> paths);

@@ -1,6 +1,7 @@
 #include "app/MessengerApp.h"
 
 #include "app/MainDialog.h"
+#include "app/SendClient.h"
 #include "app/SendListener.h"
 #include "app/TerminationSignals.h"
 #include "framework/MessageBox.h"
@@ -26,10 +27,17 @@ bool CMessengerApp::InitInstance()
     CMainDialog dlg;
     AfxSetMainWnd(&dlg);
 
-    // Files handed over by `quorvane --send` open in the main window; a copy that finds another
-    // listening leaves the hand-over to it.
-    CSendListener sendListener([&dlg](std::vector<CString> paths) { dlg.OpenSendFiles(std::move(paths)); });
+    // Files handed over by `quorvane --send` open in the main window, and a second start brings
+    // it back. A copy that finds another listening starts nothing of its own: a second copy could
+    // bind no port and would hear nobody, while looking like the first.
+    CSendListener sendListener([&dlg](std::vector<CString> paths) { dlg.OpenSendFiles(std::move(paths)); },
+        [&dlg](const CString& startupId) { dlg.ShowFromAnotherStart(startupId); });
     sendListener.StartForThisUser();
+    if (sendListener.FoundRunningCopy()) {
+        m_nExitCode = m_bQuietStart ? 0 : ShowRunningCopy(sendListener.GetPath(), m_strStartupId);
+        AfxSetMainWnd(nullptr);
+        return false;
+    }
 
     // A termination leaves every event loop, so that a question or menu still on screen cannot
     // hold the program back; the peers hear the goodbye once.

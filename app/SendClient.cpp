@@ -43,24 +43,23 @@ int Fail(const CString& reason, const QString& advice = {})
 }
 } // namespace
 
-bool HandFilesOver(const CString& socketPath, const std::vector<CString>& paths, int timeoutMs)
+HandOver HandRequestOver(const CString& socketPath, const CString& request, int timeoutMs)
 {
     if (socketPath.empty()) {
-        return false;
+        return HandOver::NoAnswer;
     }
     const QDeadlineTimer deadline(timeoutMs);
     QLocalSocket socket;
     socket.connectToServer(QFile::decodeName(QByteArray::fromStdString(socketPath)));
     if (!socket.waitForConnected(static_cast<int>(deadline.remainingTime()))) {
-        return false;
+        return HandOver::NoAnswer;
     }
-    const CString request = sendwire::EncodeRequest(paths);
     if (socket.write(request.data(), static_cast<qint64>(request.size())) != qint64(request.size())) {
-        return false;
+        return HandOver::NoAnswer;
     }
     while (socket.bytesToWrite() > 0) {
         if (!socket.waitForBytesWritten(static_cast<int>(deadline.remainingTime()))) {
-            return false;
+            return HandOver::NoAnswer;
         }
     }
     constexpr qint64 answerSize = sizeof sendwire::ANSWER - 1;
@@ -68,11 +67,36 @@ bool HandFilesOver(const CString& socketPath, const std::vector<CString>& paths,
     while (answer.size() < answerSize) {
         if (socket.bytesAvailable() == 0
             && !socket.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
-            return false;
+            return socket.state() == QLocalSocket::UnconnectedState && answer.isEmpty() ? HandOver::Refused
+                                                                                         : HandOver::NoAnswer;
         }
         answer += socket.read(answerSize - answer.size());
     }
-    return answer == sendwire::ANSWER;
+    return answer == sendwire::ANSWER ? HandOver::Answered : HandOver::NoAnswer;
+}
+
+bool HandFilesOver(const CString& socketPath, const std::vector<CString>& paths, int timeoutMs)
+{
+    return HandRequestOver(socketPath, sendwire::EncodeRequest(paths), timeoutMs) == HandOver::Answered;
+}
+
+int ShowRunningCopy(const CString& socketPath, const CString& startupId)
+{
+    // An id the request cannot carry is not passed on; the window still comes.
+    const bool usable = startupId.size() <= sendwire::MAX_PATH_LENGTH && startupId.find('\0') == CString::npos;
+    switch (HandRequestOver(socketPath, sendwire::EncodeShowRequest(usable ? startupId : CString()))) {
+    case HandOver::Answered:
+        return 0;
+    case HandOver::Refused:
+        std::fprintf(stderr,
+            "quorvane: Quorvane is already running for this user, in a version that cannot be asked to show "
+            "its window; find it in the notification area\n");
+        return 1;
+    case HandOver::NoAnswer:
+        break;
+    }
+    std::fprintf(stderr, "quorvane: Quorvane is already running for this user, but did not answer\n");
+    return 1;
 }
 
 int RunSendCommand(std::vector<CString> files)

@@ -108,9 +108,10 @@ private:
 };
 } // namespace
 
-CSendListener::CSendListener(FilesHandler onFiles, QObject* parent)
+CSendListener::CSendListener(FilesHandler onFiles, ShowHandler onShow, QObject* parent)
     : QObject(parent)
     , m_onFiles(std::move(onFiles))
+    , m_onShow(std::move(onShow))
 {
     connect(&m_server, &QLocalServer::newConnection, this, &CSendListener::OnNewConnection);
 }
@@ -144,6 +145,12 @@ CString CSendListener::DefaultSocketPath(CString* problem)
     return directory + (directory.back() == '/' ? "" : "/") + "quorvane.sock";
 }
 
+bool CSendListener::IsCopyListening(const CString& path)
+{
+    const char* reason = "";
+    return !path.empty() && ProbeSocketPath(path, &reason) == Occupant::Copy;
+}
+
 bool CSendListener::StartForThisUser()
 {
     CString problem;
@@ -170,8 +177,11 @@ bool CSendListener::Start(const CString& path)
     }
     DirectoryLock lock(path);
     const char* reason = "";
+    m_bFoundRunningCopy = false;
     switch (ProbeSocketPath(path, &reason)) {
     case Occupant::Copy:
+        m_strPath = path;
+        m_bFoundRunningCopy = true;
         return false;
     case Occupant::Other:
         Warn(path, reason);
@@ -251,12 +261,18 @@ void CSendListener::OnReadyRead(QLocalSocket* socket)
         Drop(socket);
         return;
     }
+    const bool show = parser.IsShowRequest();
+    const CString startupId = parser.GetStartupId();
     std::vector<CString> paths = parser.TakePaths();
     socket->write(sendwire::ANSWER, sizeof sendwire::ANSWER - 1);
     // Closes once the answer is written, and the socket is dropped then. Nothing of the
     // connection is touched after this: the window may run an event loop of its own.
     socket->disconnectFromServer();
-    if (!paths.empty()) {
+    if (show) {
+        if (m_onShow) {
+            m_onShow(startupId);
+        }
+    } else if (!paths.empty()) {
         m_onFiles(std::move(paths));
     }
 }

@@ -25,7 +25,9 @@ public:
     static constexpr int REQUEST_TIME_LIMIT_MS = 10000;
 
     using FilesHandler = std::function<void(std::vector<CString> paths)>;
-    explicit CSendListener(FilesHandler onFiles, QObject* parent = nullptr);
+    // A second start of the program asks for the main window, with the launcher's startup id.
+    using ShowHandler = std::function<void(const CString& startupId)>;
+    explicit CSendListener(FilesHandler onFiles, ShowHandler onShow = {}, QObject* parent = nullptr);
     ~CSendListener() override;
     CSendListener(const CSendListener&) = delete;
     CSendListener& operator=(const CSendListener&) = delete;
@@ -35,14 +37,22 @@ public:
     // may put a socket in the way there, or listen in the copy's place and learn the paths.
     static CString DefaultSocketPath(CString* problem = nullptr);
 
+    // Whether a copy answers at path (a quick look, under no lock).
+    static bool IsCopyListening(const CString& path);
+
     // Start at the default path; when there is none, says so on stderr.
     bool StartForThisUser();
 
     // Listens at path unless a copy answers there already; a socket left by a copy that ended
-    // without removing it is replaced, anything else in the way is left alone. Failing is no
-    // reason to stop the run: it costs only the hand-over, and says so on stderr.
+    // without removing it is replaced, anything else in the way is left alone. Failing otherwise
+    // is no reason to stop the run: it costs only the hand-over, and says so on stderr. The probe
+    // and the listening happen under one lock, so of two copies starting at once one listens
+    // and the other finds it.
     bool Start(const CString& path);
     bool IsListening() const { return m_server.isListening(); }
+    // The last Start found a copy listening already.
+    bool FoundRunningCopy() const { return m_bFoundRunningCopy; }
+    const CString& GetPath() const { return m_strPath; }
     // Stops listening and removes the socket file (only a listening copy has one to remove);
     // requests not complete by then are dropped unanswered.
     void Close();
@@ -54,7 +64,9 @@ private:
     void Drop(QLocalSocket* socket);
 
     FilesHandler m_onFiles;
+    ShowHandler m_onShow;
     CString m_strPath;
+    bool m_bFoundRunningCopy = false;
     QLocalServer m_server;
     // Every connection accepted and not yet dropped; the listener owns the sockets.
     std::map<QLocalSocket*, CSendRequestParser> m_connections;

@@ -1,12 +1,24 @@
 #include "app/SendRequestParser.h"
 
 #include <cstring>
+#include <utility>
 
 CString sendwire::EncodeRequest(const std::vector<CString>& paths)
 {
     CString request;
     for (const CString& path : paths) {
         request += path;
+        request += '\0';
+    }
+    request += '\0';
+    return request;
+}
+
+CString sendwire::EncodeShowRequest(const CString& startupId)
+{
+    CString request = CString(SHOW_REQUEST) + '\0';
+    if (!startupId.empty()) {
+        request += startupId;
         request += '\0';
     }
     request += '\0';
@@ -34,6 +46,16 @@ CSendRequestParser::State CSendRequestParser::Feed(const char* data, std::size_t
         }
         if (m_current.empty()) {
             m_state = State::Complete;
+        } else if (m_bShow) {
+            // One startup id, no more.
+            if (std::exchange(m_bStartupIdTaken, true)) {
+                m_state = State::Refused;
+            }
+            m_strStartupId = std::move(m_current);
+            m_current.clear();
+        } else if (m_nPathCount == 0 && m_current == sendwire::SHOW_REQUEST) {
+            m_bShow = true;
+            m_current.clear();
         } else if (m_current.front() != '/') {
             // Relative to whose directory? Not this copy's.
             m_state = State::Refused;

@@ -2,6 +2,7 @@
 #include "app/CommandLine.h"
 #include "app/MessengerApp.h"
 #include "app/SendClient.h"
+#include "app/SendListener.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -40,6 +41,19 @@ int main(int argc, char** argv)
     case CCommandLine::Action::Run:
         break;
     }
+    const CString startupId = qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN")
+        ? qgetenv("XDG_ACTIVATION_TOKEN").toStdString()
+        : qgetenv("DESKTOP_STARTUP_ID").toStdString();
+    // A copy runs for this user already: it is asked to show itself, and nothing of a second
+    // copy starts, not even its connection to the display. Two starts at the same moment are
+    // settled under the listener's lock in InitInstance.
+    if (const CString path = CSendListener::DefaultSocketPath(); CSendListener::IsCopyListening(path)) {
+        if (commandLine.quiet) {
+            return 0;
+        }
+        QCoreApplication application(argc, argv);
+        return ShowRunningCopy(path, startupId);
+    }
 
     // Qt's own event dispatcher: every file chunk is a round trip through the event loop,
     // and the glib one costs noticeably more per wake-up.
@@ -53,6 +67,8 @@ int main(int argc, char** argv)
         CAutomation::ApplyTestSettings();
     }
     CMessengerApp theApp;
+    theApp.m_bQuietStart = commandLine.quiet;
+    theApp.m_strStartupId = startupId;
     theApp.InitInstance();
-    return 0;
+    return theApp.m_nExitCode;
 }

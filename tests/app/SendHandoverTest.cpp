@@ -26,9 +26,14 @@ TEST(CommandLineTest, RunsSendsOrExplainsTheUsage)
         return ParseCommandLine(arguments, directory);
     };
     EXPECT_EQ(parse({}).action, Action::Run);
-    EXPECT_EQ(parse({"-session", "10d2c3e4f"}).action, Action::Run);
+    EXPECT_FALSE(parse({}).quiet);
+    // Starts by the session leave a copy already running alone.
+    for (const std::vector<CString>& quiet : std::vector<std::vector<CString>> {{"-session", "10d2c3e4f"}, {"--autostart"}}) {
+        EXPECT_EQ(parse(quiet).action, Action::Run);
+        EXPECT_TRUE(parse(quiet).quiet);
+    }
     for (const std::vector<CString>& wrong : std::vector<std::vector<CString>> {{"--bogus"}, {"--send"},
-             {"x"}, {"-session"}, {"-session", "id", "x"}, {"x", "--send", "y"}, {"--send", ""}}) {
+             {"x"}, {"-session"}, {"-session", "id", "x"}, {"x", "--send", "y"}, {"--send", ""}, {"--autostart", "x"}}) {
         const CCommandLine result = parse(wrong);
         EXPECT_EQ(result.action, Action::Usage) << ::testing::PrintToString(wrong);
         EXPECT_TRUE(result.files.empty());
@@ -67,6 +72,24 @@ TEST(SendRequestTest, PathsEndWithAZeroAndTheRequestWithAnEmptyPathInAnyPieces)
     CSendRequestParser empty;
     EXPECT_EQ(empty.Feed("\0", 1), CSendRequestParser::State::Complete);
     EXPECT_TRUE(empty.TakePaths().empty());
+    EXPECT_FALSE(empty.IsShowRequest());
+
+    // A second start asks for the window, with its startup id or none; older copies refuse it as
+    // a relative path.
+    EXPECT_EQ(sendwire::EncodeShowRequest("id_1"), "show\0id_1\0\0"s);
+    EXPECT_EQ(sendwire::EncodeShowRequest(""), "show\0\0"s);
+    for (const CString& id : {"id_1"s, ""s}) {
+        const CString show = sendwire::EncodeShowRequest(id);
+        CSendRequestParser parser;
+        EXPECT_EQ(parser.Feed(show.data(), show.size()), CSendRequestParser::State::Complete);
+        EXPECT_TRUE(parser.IsShowRequest());
+        EXPECT_EQ(parser.GetStartupId(), id);
+        EXPECT_TRUE(parser.TakePaths().empty());
+    }
+    CSendRequestParser twoIds;
+    EXPECT_EQ(twoIds.Feed("show\0a\0b\0\0", 11), CSendRequestParser::State::Refused);
+    CSendRequestParser notFirst;
+    EXPECT_EQ(notFirst.Feed("/a\0show\0\0", 10), CSendRequestParser::State::Refused);
 }
 
 TEST(SendRequestTest, LongOrRelativePathsAndHugeRequestsAreRefusedAndPathsBeyondTheBatchAreOnlyCounted)

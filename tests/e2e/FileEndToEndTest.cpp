@@ -7,6 +7,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -14,14 +15,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -203,6 +207,54 @@ TEST(FileEndToEndTest, SendWithoutARunningCopyFailsAndStartsNothingAndWrongArgum
         EXPECT_EQ(usage.exitCode, 2) << wrong.join(' ').toStdString();
         EXPECT_EQ(usage.errorOutput, QString(COMMAND_LINE_USAGE) + '\n');
     }
+}
+
+// A second start from the menu finds the copy through its hand-over socket: it shows that copy's
+// window and ends, binding no port and needing no display.
+TEST(FileEndToEndTest, ASecondStartShowsTheRunningCopyAndStartsNothingOfItsOwn)
+{
+    REQUIRE_LAN(2);
+    QTemporaryDir work;
+    RunningCopy first(1);
+    ASSERT_TRUE(first.WaitForWindow("Quorvane"));
+    UdpPeer lan {2, PRESENCE_PORT};
+    ASSERT_TRUE(lan.IsOpen());
+    QElapsedTimer clock;
+    clock.start();
+    const auto again = RunningCopy::RunOnce(1, {}, first.RuntimeDirectory(), work.path());
+    EXPECT_EQ(again.exitCode, 0) << again.errorOutput.toStdString();
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_TRUE(again.errorOutput.isEmpty());
+    for (const QStringList& quiet : {QStringList {"--autostart"}, QStringList {"-session", "1a2b3c"}}) {
+        const auto started = RunningCopy::RunOnce(1, quiet, first.RuntimeDirectory(), work.path());
+        EXPECT_EQ(started.exitCode, 0) << quiet.join(' ').toStdString();
+        EXPECT_TRUE(started.errorOutput.isEmpty());
+    }
+    EXPECT_FALSE(lan.Receive(500)) << "a second copy said hello";
+    EXPECT_TRUE(first.IsRunning());
+    EXPECT_TRUE(first.WaitForWindow("Quorvane"));
+
+    // An older copy answers files but refuses what it does not know, by closing.
+    QTemporaryDir runtime;
+    const QByteArray path = QFile::encodeName(runtime.filePath("quorvane.sock"));
+    const int older = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()) + 1);
+    ASSERT_EQ(bind(older, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(older, 4), 0);
+    std::thread refuser([older] {
+        const int connection = accept(older, nullptr, nullptr);
+        char request[64];
+        [[maybe_unused]] const ssize_t got = read(connection, request, sizeof request);
+        close(connection);
+    });
+    const auto refused = RunningCopy::RunOnce(1, {}, runtime.path(), work.path());
+    refuser.join();
+    close(older);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(refused.errorOutput.startsWith("quorvane: Quorvane is already running for this user"))
+        << refused.errorOutput.toStdString();
 }
 
 TEST(FileEndToEndTest, FilesHandedOverOnTheCommandLineGoToThePeerChosenInSendFiles)
