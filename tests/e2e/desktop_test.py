@@ -243,6 +243,15 @@ def test_sni(workdir, wayland=False):
         copy.request(f"click {copy.wait_window('Close')} No")
         wait("the question to close", lambda: copy.window("Close") is None)
         check(copy.window("Quorvane") is None, "Close asks, and No leaves the window hidden")
+
+        # Started again from the menu, the program brings back the copy hidden in the tray.
+        started = time.time()
+        again = subprocess.run([BINARY], capture_output=True, timeout=15,
+                               env={**os.environ, "XDG_RUNTIME_DIR": os.path.join(workdir, "runtime1"), **environment})
+        check(again.returncode == 0 and time.time() - started < 3,
+              f"a second start ends at once: {again.returncode} {again.stderr!r}")
+        copy.wait_window("Quorvane")
+        check(True, "and the running copy shows its main window")
         check(copy.terminate(), "the program ends cleanly on SIGTERM")
 
         # From a file manager's menu nobody reads standard error: the desktop is told instead.
