@@ -14,13 +14,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -78,6 +83,73 @@ void AcceptInto(RunningCopy& receiver, RunningCopy& sender, const QString& direc
     EXPECT_TRUE(receiver.WaitForMessageBox("Finished", 60000));
     EXPECT_TRUE(sender.WaitForMessageBox("Finished", 60000));
 }
+
+// The sender offers the files to the receiver from its File window.
+void Offer(RunningCopy& sender, RunningCopy& receiver, const QStringList& paths)
+{
+    const auto main = MainWindowListing(sender, receiver);
+    ASSERT_TRUE(main);
+    sender.Select(*main, "peerList", sender.ListEntries(*main, "peerList").indexOf(receiver.Identity()));
+    sender.Click(*main, "File");
+    const auto request = sender.WaitForWindow("Send File Transmission Request");
+    ASSERT_TRUE(request);
+    sender.Click(*request, "Select File");
+    QStringList typed;
+    for (const QString& path : paths) {
+        typed << '"' + path + '"';
+    }
+    ASSERT_TRUE(sender.AnswerFileDialog(typed.join(' '), "Open"));
+    sender.Click(*request, "Send");
+}
+
+// A mount that only this test process and the copies it starts from now on see: the process
+// moves into a mount namespace of its own whose mounts propagate nowhere, so the machine's mounts
+// are never touched. CI runs as root, where mode bits stop no write, so a directory that cannot
+// be written has to be a read-only mount.
+class ScopedMount
+{
+public:
+    // The directory bound onto itself, read only.
+    static std::unique_ptr<ScopedMount> ReadOnly(const QString& directory)
+    {
+        const QByteArray path = QFile::encodeName(directory);
+        if (!EnterPrivateNamespace() || ::mount(path, path, nullptr, MS_BIND, nullptr) != 0) {
+            return nullptr;
+        }
+        auto mounted = std::unique_ptr<ScopedMount>(new ScopedMount(path));
+        if (::mount(nullptr, path, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+            return nullptr;
+        }
+        return mounted;
+    }
+    // A tmpfs over the directory, with mount(8)'s options such as "size=1m".
+    static std::unique_ptr<ScopedMount> Tmpfs(const QString& directory, const char* options)
+    {
+        const QByteArray path = QFile::encodeName(directory);
+        if (!EnterPrivateNamespace() || ::mount("tmpfs", path, "tmpfs", 0, options) != 0) {
+            return nullptr;
+        }
+        return std::unique_ptr<ScopedMount>(new ScopedMount(path));
+    }
+    ~ScopedMount() { ::umount2(m_path.constData(), MNT_DETACH); }
+    ScopedMount(const ScopedMount&) = delete;
+    ScopedMount& operator=(const ScopedMount&) = delete;
+
+private:
+    explicit ScopedMount(QByteArray path)
+        : m_path(std::move(path))
+    {
+    }
+    // Once per process, from the main thread, which starts the copies.
+    static bool EnterPrivateNamespace()
+    {
+        static const bool entered = ::unshare(CLONE_NEWNS) == 0
+            && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        return entered;
+    }
+
+    QByteArray m_path;
+};
 } // namespace
 
 TEST(FileEndToEndTest, BatchWithAnEmptyAndALargeFileArrivesByteIdentical)
@@ -246,6 +318,71 @@ TEST(FileEndToEndTest, FilesHandedOverOnTheCommandLineGoToThePeerChosenInSendFil
     AcceptInto(receiver, sender, target.path());
     EXPECT_EQ(Checksum(target.filePath("a.txt")), Checksum(source.filePath("a.txt")));
     EXPECT_EQ(Checksum(target.filePath("b.bin")), Checksum(source.filePath("b.bin")));
+}
+
+TEST(FileEndToEndTest, ADirectoryThatCannotBeWrittenIsRefusedWhileTheRequestStaysOpenForAnother)
+{
+    REQUIRE_LAN(2);
+    QTemporaryDir source;
+    QTemporaryDir target;
+    ASSERT_TRUE(source.isValid() && target.isValid());
+    const QString locked = target.filePath("locked");
+    ASSERT_TRUE(QDir().mkpath(locked));
+    const auto readOnly = ScopedMount::ReadOnly(locked);
+    ASSERT_TRUE(readOnly) << std::strerror(errno);
+    WriteFile(source.filePath("a.txt"), "abc");
+
+    RunningCopy sender(1);
+    RunningCopy receiver(2);
+    Offer(sender, receiver, {source.filePath("a.txt")});
+    const auto offer = receiver.WaitForWindow("File Request");
+    ASSERT_TRUE(offer);
+    receiver.Click(*offer, "Save As");
+    ASSERT_TRUE(receiver.AnswerFileDialog(locked, "Choose"));
+    const auto refusal = receiver.WaitForMessageBox(
+        "Files cannot be saved in " + locked + "/: Read-only file system. Choose another directory.");
+    ASSERT_TRUE(refusal);
+    receiver.Click(*refusal, "OK");
+    EXPECT_TRUE(WaitFor([&] { return receiver.WindowsTitled("File Request").size() == 1; }));
+    // Nothing was accepted: the sender still waits for an answer.
+    EXPECT_TRUE(sender.WindowsTitled("File").empty());
+    EXPECT_FALSE(sender.WindowsTitled("Send File Transmission Request").empty());
+
+    AcceptInto(receiver, sender, target.path());
+    EXPECT_EQ(Checksum(target.filePath("a.txt")), Checksum(source.filePath("a.txt")));
+}
+
+TEST(FileEndToEndTest, AFullDiskFailsTheFileByNameKeepsTheOldOneAndTheSenderIsNeverToldFinished)
+{
+    REQUIRE_LAN(2);
+    QTemporaryDir source;
+    QTemporaryDir target;
+    ASSERT_TRUE(source.isValid() && target.isValid());
+    const QString small = target.filePath("small");
+    ASSERT_TRUE(QDir().mkpath(small));
+    const auto tmpfs = ScopedMount::Tmpfs(small, "size=1m");
+    ASSERT_TRUE(tmpfs) << std::strerror(errno);
+    const QByteArray old(20000, 'o');
+    WriteFile(small + "/big.bin", old);
+    WriteFile(source.filePath("big.bin"), RandomBytes(3 * 1024 * 1024));
+
+    RunningCopy sender(1);
+    RunningCopy receiver(2);
+    Offer(sender, receiver, {source.filePath("big.bin")});
+    const auto offer = receiver.WaitForWindow("File Request");
+    ASSERT_TRUE(offer);
+    receiver.Click(*offer, "Save As");
+    ASSERT_TRUE(receiver.AnswerFileDialog(small, "Choose"));
+    EXPECT_TRUE(receiver.WaitForMessageBox(
+        "There is not enough space on the disk for " + small + "/big.bin.", 60000));
+    EXPECT_TRUE(sender.WaitForMessageBox(receiver.Identity() + " Terminated The Process", 60000));
+    EXPECT_FALSE(sender.WaitForMessageBox("Finished", 1000));
+    EXPECT_FALSE(receiver.WaitForMessageBox("Finished", 100));
+    QFile kept(small + "/big.bin");
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), old);
+    std::printf("[storage] left in the full directory: %s\n",
+        QDir(small).entryList(QDir::Files | QDir::Hidden).join(", ").toLocal8Bit().constData());
 }
 
 namespace {
@@ -487,4 +624,5 @@ TEST_F(WindowsPeerEndToEndTest, FileNamesCrossInTheCodePageBothWays)
     outgoing.Send("OK");
     EXPECT_TRUE(copy->WaitForMessageBox("Finished"));
 }
+
 } // namespace
