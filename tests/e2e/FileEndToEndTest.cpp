@@ -1,22 +1,29 @@
+#include "app/Automation.h"
 #include "app/CommandLine.h"
+#include "chat/ChatProtocol.h"
 #include "net/Datagram.h"
 #include "tests/support/Lan.h"
 #include "tests/support/RunningCopy.h"
 #include "tests/support/UdpPeer.h"
 #include "tests/support/Wait.h"
+#include "transfer/FileProtocol.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -24,6 +31,8 @@
 #include <vector>
 
 #include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -82,6 +91,73 @@ void AcceptInto(RunningCopy& receiver, RunningCopy& sender, const QString& direc
     EXPECT_TRUE(receiver.WaitForMessageBox("Finished", 60000));
     EXPECT_TRUE(sender.WaitForMessageBox("Finished", 60000));
 }
+
+// The sender offers the files to the receiver from its File window.
+void Offer(RunningCopy& sender, RunningCopy& receiver, const QStringList& paths)
+{
+    const auto main = MainWindowListing(sender, receiver);
+    ASSERT_TRUE(main);
+    sender.Select(*main, "peerList", sender.ListEntries(*main, "peerList").indexOf(receiver.Identity()));
+    sender.Click(*main, "File");
+    const auto request = sender.WaitForWindow("Send File Transmission Request");
+    ASSERT_TRUE(request);
+    sender.Click(*request, "Select File");
+    QStringList typed;
+    for (const QString& path : paths) {
+        typed << '"' + path + '"';
+    }
+    ASSERT_TRUE(sender.AnswerFileDialog(typed.join(' '), "Open"));
+    sender.Click(*request, "Send");
+}
+
+// A mount that only this test process and the copies it starts from now on see: the process
+// moves into a mount namespace of its own whose mounts propagate nowhere, so the machine's mounts
+// are never touched. CI runs as root, where mode bits stop no write, so a directory that cannot
+// be written has to be a read-only mount.
+class ScopedMount
+{
+public:
+    // The directory bound onto itself, read only.
+    static std::unique_ptr<ScopedMount> ReadOnly(const QString& directory)
+    {
+        const QByteArray path = QFile::encodeName(directory);
+        if (!EnterPrivateNamespace() || ::mount(path, path, nullptr, MS_BIND, nullptr) != 0) {
+            return nullptr;
+        }
+        auto mounted = std::unique_ptr<ScopedMount>(new ScopedMount(path));
+        if (::mount(nullptr, path, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+            return nullptr;
+        }
+        return mounted;
+    }
+    // A tmpfs over the directory, with mount(8)'s options such as "size=1m".
+    static std::unique_ptr<ScopedMount> Tmpfs(const QString& directory, const char* options)
+    {
+        const QByteArray path = QFile::encodeName(directory);
+        if (!EnterPrivateNamespace() || ::mount("tmpfs", path, "tmpfs", 0, options) != 0) {
+            return nullptr;
+        }
+        return std::unique_ptr<ScopedMount>(new ScopedMount(path));
+    }
+    ~ScopedMount() { ::umount2(m_path.constData(), MNT_DETACH); }
+    ScopedMount(const ScopedMount&) = delete;
+    ScopedMount& operator=(const ScopedMount&) = delete;
+
+private:
+    explicit ScopedMount(QByteArray path)
+        : m_path(std::move(path))
+    {
+    }
+    // Once per process, from the main thread, which starts the copies.
+    static bool EnterPrivateNamespace()
+    {
+        static const bool entered = ::unshare(CLONE_NEWNS) == 0
+            && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        return entered;
+    }
+
+    QByteArray m_path;
+};
 } // namespace
 
 TEST(FileEndToEndTest, BatchWithAnEmptyAndALargeFileArrivesByteIdentical)
@@ -298,6 +374,71 @@ TEST(FileEndToEndTest, FilesHandedOverOnTheCommandLineGoToThePeerChosenInSendFil
     AcceptInto(receiver, sender, target.path());
     EXPECT_EQ(Checksum(target.filePath("a.txt")), Checksum(source.filePath("a.txt")));
     EXPECT_EQ(Checksum(target.filePath("b.bin")), Checksum(source.filePath("b.bin")));
+}
+
+TEST(FileEndToEndTest, ADirectoryThatCannotBeWrittenIsRefusedWhileTheRequestStaysOpenForAnother)
+{
+    REQUIRE_LAN(2);
+    QTemporaryDir source;
+    QTemporaryDir target;
+    ASSERT_TRUE(source.isValid() && target.isValid());
+    const QString locked = target.filePath("locked");
+    ASSERT_TRUE(QDir().mkpath(locked));
+    const auto readOnly = ScopedMount::ReadOnly(locked);
+    ASSERT_TRUE(readOnly) << std::strerror(errno);
+    WriteFile(source.filePath("a.txt"), "abc");
+
+    RunningCopy sender(1);
+    RunningCopy receiver(2);
+    Offer(sender, receiver, {source.filePath("a.txt")});
+    const auto offer = receiver.WaitForWindow("File Request");
+    ASSERT_TRUE(offer);
+    receiver.Click(*offer, "Save As");
+    ASSERT_TRUE(receiver.AnswerFileDialog(locked, "Choose"));
+    const auto refusal = receiver.WaitForMessageBox(
+        "Files cannot be saved in " + locked + "/: Read-only file system. Choose another directory.");
+    ASSERT_TRUE(refusal);
+    receiver.Click(*refusal, "OK");
+    EXPECT_TRUE(WaitFor([&] { return receiver.WindowsTitled("File Request").size() == 1; }));
+    // Nothing was accepted: the sender still waits for an answer.
+    EXPECT_TRUE(sender.WindowsTitled("File").empty());
+    EXPECT_FALSE(sender.WindowsTitled("Send File Transmission Request").empty());
+
+    AcceptInto(receiver, sender, target.path());
+    EXPECT_EQ(Checksum(target.filePath("a.txt")), Checksum(source.filePath("a.txt")));
+}
+
+TEST(FileEndToEndTest, AFullDiskFailsTheFileByNameKeepsTheOldOneAndTheSenderIsNeverToldFinished)
+{
+    REQUIRE_LAN(2);
+    QTemporaryDir source;
+    QTemporaryDir target;
+    ASSERT_TRUE(source.isValid() && target.isValid());
+    const QString small = target.filePath("small");
+    ASSERT_TRUE(QDir().mkpath(small));
+    const auto tmpfs = ScopedMount::Tmpfs(small, "size=1m");
+    ASSERT_TRUE(tmpfs) << std::strerror(errno);
+    const QByteArray old(20000, 'o');
+    WriteFile(small + "/big.bin", old);
+    WriteFile(source.filePath("big.bin"), RandomBytes(3 * 1024 * 1024));
+
+    RunningCopy sender(1);
+    RunningCopy receiver(2);
+    Offer(sender, receiver, {source.filePath("big.bin")});
+    const auto offer = receiver.WaitForWindow("File Request");
+    ASSERT_TRUE(offer);
+    receiver.Click(*offer, "Save As");
+    ASSERT_TRUE(receiver.AnswerFileDialog(small, "Choose"));
+    EXPECT_TRUE(receiver.WaitForMessageBox(
+        "There is not enough space on the disk for " + small + "/big.bin.", 60000));
+    EXPECT_TRUE(sender.WaitForMessageBox(receiver.Identity() + " Terminated The Process", 60000));
+    EXPECT_FALSE(sender.WaitForMessageBox("Finished", 1000));
+    EXPECT_FALSE(receiver.WaitForMessageBox("Finished", 100));
+    QFile kept(small + "/big.bin");
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), old);
+    std::printf("[storage] left in the full directory: %s\n",
+        QDir(small).entryList(QDir::Files | QDir::Hidden).join(", ").toLocal8Bit().constData());
 }
 
 namespace {
@@ -538,5 +679,312 @@ TEST_F(WindowsPeerEndToEndTest, FileNamesCrossInTheCodePageBothWays)
     EXPECT_EQ(outgoing.Read(content.size()), content);
     outgoing.Send("OK");
     EXPECT_TRUE(copy->WaitForMessageBox("Finished"));
+}
+
+// Runs `ip` with the arguments; true when it succeeded.
+bool Ip(const QStringList& arguments)
+{
+    QProcess ip;
+    ip.setProcessChannelMode(QProcess::ForwardedChannels);
+    ip.start("ip", arguments);
+    return ip.waitForFinished(10000) && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0;
+}
+
+// One line per figure, collected for RELIABILITY.md.
+void Report(const QString& line)
+{
+    std::printf("[vanish] %s\n", line.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
+// True when the window, or a box it owns, shows a label with exactly the text.
+bool Shows(RunningCopy& copy, const RunningCopy::Window& window, const QString& text)
+{
+    for (const QString& line : copy.Request("dump " + window.id)) {
+        const QStringList fields = line.split('\t');
+        if (fields.size() >= 3 && fields[0] == "label" && CAutomation::Unescape(fields[2]) == text) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::function<bool(const QStringList&)> HeaderIs(const QString& header)
+{
+    return [header](const QStringList& dump) {
+        return dump.contains("label\theaderLabel\t" + CAutomation::Escape(header));
+    };
+}
+
+// B, played by the test on host 1, vanishes: its bridge port goes down, so nothing more of it
+// arrives, not even a FIN or a reset. Our copy A on host 2 meets it in every state at once -
+// receiving, sending, an idle chat, B's two requests waiting for A's user, and A's two requests
+// to the gone host - so that the whole test waits out the cut-off of about 40 s once (about a
+// minute in CI) rather than once per state. C on host 3 stays healthy and keeps its chat with A.
+class VanishedPeerEndToEndTest : public ::testing::Test
+{
+protected:
+    static constexpr char NAME[] = "Vanishing (HOST1)";
+    static constexpr std::uint32_t BATCH_SIZE = 1000000;
+    // Each state is reported within this many seconds of the port going down.
+    static constexpr int LIMIT_MS = 90000;
+
+    void SetUp() override
+    {
+        REQUIRE_LAN(3);
+        presence = std::make_unique<UdpPeer>(1, PRESENCE_PORT);
+        ASSERT_TRUE(presence->IsOpen());
+        a = std::make_unique<RunningCopy>(2);
+        const auto hello = presence->Receive(10000);
+        ASSERT_TRUE(hello);
+        ASSERT_TRUE(
+            presence->SendTo(Le32(KIND_HELLO_REPLY) + NAME, a->Address().toStdString(), PRESENCE_PORT));
+        c = std::make_unique<RunningCopy>(3);
+        const auto listing = MainWindowListing(*a, *c);
+        ASSERT_TRUE(listing);
+        mainWindow = *listing;
+        ASSERT_TRUE(WaitFor([&] { return a->ListEntries(mainWindow, "peerList").contains(NAME); }));
+    }
+
+    void TearDown() override
+    {
+        // The LAN is the whole file's: host 1 comes back for the tests after this one.
+        if (portDown) {
+            EXPECT_TRUE(Ip({"-n", QString::fromStdString(lan::BridgeNamespace()), "link", "set",
+                QString::fromStdString(lan::BridgePort(1)), "up"}));
+        }
+        if (pinned) {
+            EXPECT_TRUE(Ip({"-n", QString::fromStdString(lan::Namespace(2)), "neigh", "del",
+                QString::fromStdString(lan::Address(1)), "dev", "eth0"}));
+        }
+    }
+
+    void SelectPeer(RunningCopy& copy, const RunningCopy::Window& main, const QString& identity)
+    {
+        copy.Select(main, "peerList", static_cast<int>(copy.ListEntries(main, "peerList").indexOf(identity)));
+    }
+
+    // A's user asks for a chat with B; returns the request window.
+    std::optional<RunningCopy::Window> AskForChat()
+    {
+        SelectPeer(*a, mainWindow, NAME);
+        a->Click(mainWindow, "Chat");
+        const auto request = a->WaitForWindow("Send Chat Request");
+        if (request) {
+            a->Set(*request, "subjectEdit", "are you there?");
+            a->Click(*request, "Send");
+        }
+        return request;
+    }
+
+    // A's user sends B the file; returns the request window.
+    std::optional<RunningCopy::Window> SendFile(const QString& path, const QString& description)
+    {
+        SelectPeer(*a, mainWindow, NAME);
+        a->Click(mainWindow, "File");
+        const auto request = a->WaitForWindow("Send File Transmission Request");
+        if (!request) {
+            return std::nullopt;
+        }
+        a->Click(*request, "Select File");
+        if (!a->AnswerFileDialog('"' + path + '"', "Open")
+            || !WaitFor([&] { return a->Text(*request, "fileNameLabel") == QFileInfo(path).fileName(); })) {
+            return std::nullopt;
+        }
+        a->Set(*request, "descriptionEdit", description);
+        a->Click(*request, "Send");
+        return request;
+    }
+
+    // B's file request up to its description; each header message waits for its "OK".
+    static Stream OfferFromB(const std::string& name, std::uint32_t size, const std::string& description)
+    {
+        Stream stream = Stream::Connect(2, filewire::PORT);
+        for (const std::string& header : {std::string(NAME), Le32(1), name, Le32(size)}) {
+            stream.Send(header);
+            if (stream.Read(2) != "OK") {
+                return Stream();
+            }
+        }
+        stream.Send(description + "\r\n");
+        return stream;
+    }
+
+    // B's chat request with its subject.
+    static Stream ChatFromB(const std::string& subject)
+    {
+        Stream stream = Stream::Connect(2, CHAT_PORT);
+        stream.Send(NAME);
+        if (stream.Read(2) != "OK") {
+            return Stream();
+        }
+        stream.Send(subject + "\r\n");
+        return stream;
+    }
+
+    std::unique_ptr<UdpPeer> presence;
+    std::unique_ptr<RunningCopy> a;
+    std::unique_ptr<RunningCopy> c;
+    RunningCopy::Window mainWindow;
+    bool pinned = false;
+    bool portDown = false;
+};
+
+TEST_F(VanishedPeerEndToEndTest, EveryStateWithTheGonePeerIsReportedWhileAHealthyChatStaysOpen)
+{
+    const QString b = NAME;
+    QTemporaryDir source;
+    QTemporaryDir target;
+    ASSERT_TRUE(source.isValid() && target.isValid());
+    WriteFile(source.filePath("outgoing.bin"), RandomBytes(BATCH_SIZE));
+
+    // A chat with the healthy peer C, asked for by C.
+    const auto cMain = MainWindowListing(*c, *a);
+    ASSERT_TRUE(cMain);
+    SelectPeer(*c, *cMain, a->Identity());
+    c->Click(*cMain, "Chat");
+    const auto cRequest = c->WaitForWindow("Send Chat Request");
+    ASSERT_TRUE(cRequest);
+    c->Set(*cRequest, "subjectEdit", "still here?");
+    c->Click(*cRequest, "Send");
+    const auto fromC = a->WaitForWindow("Received Chat Request");
+    ASSERT_TRUE(fromC);
+    a->Click(*fromC, "Accept");
+    const auto healthyChat = a->WaitForWindow("Chat", HeaderIs("Chatting With " + c->Identity()));
+    const auto cChat = c->WaitForWindow("Chat");
+    ASSERT_TRUE(healthyChat && cChat);
+
+    // An idle chat that B asked for and A accepted.
+    Stream chat = ChatFromB("lunch?");
+    const auto fromB = a->WaitForWindow("Received Chat Request");
+    ASSERT_TRUE(fromB);
+    a->Click(*fromB, "Accept");
+    ASSERT_EQ(chat.Read(2), "OK");
+    const auto idleChat = a->WaitForWindow("Chat", HeaderIs("Chatting With " + b));
+    ASSERT_TRUE(idleChat);
+
+    // Receiving: A accepted B's batch, of which B sends five chunks and then nothing.
+    Stream incoming = OfferFromB("incoming.bin", BATCH_SIZE, "from B");
+    ASSERT_TRUE(incoming.IsOpen());
+    const auto offer = a->WaitForWindow("File Request");
+    ASSERT_TRUE(offer);
+    a->Click(*offer, "Save As");
+    ASSERT_TRUE(a->AnswerFileDialog(target.path(), "Choose"));
+    ASSERT_EQ(incoming.Read(2), "OK");
+    const std::string chunk(2000, 'b');
+    for (int i = 0; i < 5; ++i) {
+        incoming.Send(chunk);
+        ASSERT_EQ(incoming.Read(2), "OK");
+    }
+    const auto receiving = a->WaitForWindow("File", HeaderIs("Receiving Files From " + b));
+    ASSERT_TRUE(receiving);
+
+    // Sending: B accepts A's batch, answers its first chunk and then no more.
+    Stream listener = Stream::Listen(filewire::PORT);
+    ASSERT_TRUE(listener.IsOpen());
+    ASSERT_TRUE(SendFile(source.filePath("outgoing.bin"), "to B"));
+    Stream outgoing = listener.Accept();
+    ASSERT_TRUE(outgoing.IsOpen());
+    for (const std::string& header : {a->Identity().toStdString(), Le32(1), std::string("outgoing.bin"),
+             Le32(BATCH_SIZE), std::string("to B\r\n")}) {
+        ASSERT_EQ(outgoing.Read(header.size()), header);
+        outgoing.Send("OK");
+    }
+    ASSERT_EQ(outgoing.Read(chunk.size()).size(), chunk.size());
+    outgoing.Send("OK");
+    const auto sending = a->WaitForWindow("File", HeaderIs("Sending Files To " + b));
+    ASSERT_TRUE(sending);
+
+    // B's chat request and file request, shown to A's user, who leaves them unanswered.
+    Stream chatRequest = ChatFromB("are you there?");
+    const auto waitingChat = a->WaitForWindow("Received Chat Request");
+    ASSERT_TRUE(waitingChat);
+    Stream fileRequest = OfferFromB("waiting.txt", 10, "later");
+    ASSERT_TRUE(fileRequest.IsOpen());
+    const auto waitingFile = a->WaitForWindow("File Request");
+    ASSERT_TRUE(waitingFile);
+
+    // B's address stays resolved on A: a port that is down would otherwise fail A's address
+    // look-up within seconds, and a connect would end fast with "no route to host" instead of
+    // meeting the silence of a host that is gone.
+    QFile mac("/sys/class/net/eth0/address");
+    ASSERT_TRUE(mac.open(QIODevice::ReadOnly));
+    const QString bAddress = QString::fromStdString(lan::Address(1));
+    ASSERT_TRUE(Ip({"-n", QString::fromStdString(lan::Namespace(2)), "neigh", "replace", bAddress, "lladdr",
+        QString::fromLatin1(mac.readAll().trimmed()), "nud", "permanent", "dev", "eth0"}));
+    pinned = true;
+    ASSERT_TRUE(Ip({"-n", QString::fromStdString(lan::BridgeNamespace()), "link", "set",
+        QString::fromStdString(lan::BridgePort(1)), "down"}));
+    portDown = true;
+    QElapsedTimer sinceDown;
+    sinceDown.start();
+
+    // A's user, who still sees B listed, asks the gone host for a chat and sends it a file.
+    const auto chatToGone = AskForChat();
+    ASSERT_TRUE(chatToGone);
+    const double chatAskedAt = sinceDown.elapsed() / 1000.0;
+    const auto fileToGone = SendFile(source.filePath("outgoing.bin"), "to the gone host");
+    ASSERT_TRUE(fileToGone);
+    const double fileAskedAt = sinceDown.elapsed() / 1000.0;
+
+    struct State
+    {
+        QString name;
+        RunningCopy::Window window;
+        QString report;
+        double askedAt = 0;
+        double seconds = -1;
+    };
+    std::vector<State> states {
+        {"receiving", *receiving, b + " Terminated The Process"},
+        {"sending", *sending, b + " Terminated The Process"},
+        {"idle chat", *idleChat, b + " Left The Chat"},
+        {"chat request waiting", *waitingChat, "Request Cancelled By " + b},
+        {"file request waiting", *waitingFile, "Request Cancelled By " + b},
+        {"chat request to the gone host", *chatToGone, "Request Declined Without Reason", chatAskedAt},
+        {"file request to the gone host", *fileToGone, "Request Declined Without Reason", fileAskedAt},
+    };
+    while (sinceDown.elapsed() < LIMIT_MS) {
+        bool all = true;
+        for (State& state : states) {
+            if (state.seconds < 0 && Shows(*a, state.window, state.report)) {
+                state.seconds = sinceDown.elapsed() / 1000.0;
+            }
+            all = all && state.seconds >= 0;
+        }
+        if (all) {
+            break;
+        }
+        Settle(200);
+    }
+    for (const State& state : states) {
+        EXPECT_GE(state.seconds, 0) << state.name.toStdString() << ": no \"" << state.report.toStdString()
+                                    << "\" within " << LIMIT_MS / 1000 << " s";
+        if (state.seconds < 0) {
+            Report(state.name + ": not reported");
+        } else if (state.askedAt > 0) {
+            Report(QStringLiteral("%1: %2 s (%3 s after it was sent)")
+                       .arg(state.name)
+                       .arg(state.seconds, 0, 'f', 1)
+                       .arg(state.seconds - state.askedAt, 0, 'f', 1));
+        } else {
+            Report(QStringLiteral("%1: %2 s").arg(state.name).arg(state.seconds, 0, 'f', 1));
+        }
+    }
+
+    // The chat with B ends once its report is read; the one with C goes on.
+    if (const auto left = a->WaitForMessageBox(b + " Left The Chat", 1000)) {
+        a->Click(*left, "OK");
+        EXPECT_TRUE(WaitFor([&] { return a->Text(*idleChat, "headerLabel") == "Chat Ended"; }));
+    }
+    EXPECT_EQ(a->Text(*healthyChat, "headerLabel"), "Chatting With " + c->Identity());
+    EXPECT_EQ(c->Text(*cChat, "headerLabel"), "Chatting With " + a->Identity());
+    c->Set(*cChat, "inputEdit", "yes");
+    c->Click(*cChat, "Send");
+    EXPECT_TRUE(
+        WaitFor([&] { return a->Text(*healthyChat, "transcriptEdit").trimmed() == c->Identity() + ":yes"; }));
+    // What B sent before it vanished is kept under the incomplete name, never as the file.
+    EXPECT_FALSE(QFile::exists(target.filePath("incoming.bin")));
+    EXPECT_EQ(QFileInfo(target.filePath("incoming.bin.incomplete")).size(), 5 * 2000);
 }
 } // namespace

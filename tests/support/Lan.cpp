@@ -44,6 +44,23 @@ int OddHost()
     return std::atoi(Env("QLAN_ODD_HOST").c_str());
 }
 
+std::string Namespace(int host)
+{
+    return Env("QLAN_NS_" + std::to_string(host));
+}
+
+std::string BridgeNamespace()
+{
+    // Hosts are PREFIX-h<i>, the bridges PREFIX-br.
+    const std::string host = Namespace(1);
+    return host.substr(0, host.rfind("-h")) + "-br";
+}
+
+std::string BridgePort(int host)
+{
+    return "p" + std::to_string(host);
+}
+
 sockaddr_in SocketAddress(const std::string& dotted, unsigned port)
 {
     sockaddr_in address {};
@@ -60,7 +77,7 @@ sockaddr_in SocketAddress(int host, unsigned port)
 
 int OpenSocketOn(int host, int type)
 {
-    const std::string path = "/run/netns/" + Env("QLAN_NS_" + std::to_string(host));
+    const std::string path = "/run/netns/" + Namespace(host);
     int result = -1;
     // setns changes only the calling thread, so a short-lived thread enters the namespace.
     std::thread opener([&] {

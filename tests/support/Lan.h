@@ -16,6 +16,11 @@ std::string HostName(int host);
 // and the host whose network is the unusual one.
 std::string Topology();
 int OddHost();
+// Host's network namespace, the one holding the bridges, and the bridge port that host's eth0 is
+// cabled to (named as tools/lan.sh names them).
+std::string Namespace(int host);
+std::string BridgeNamespace();
+std::string BridgePort(int host);
 
 // A socket opened inside host's network namespace; it keeps belonging to that host whichever
 // thread uses it. Returns -1 on failure.
