@@ -298,6 +298,11 @@ void CFileReceiveWorker::CloseFile()
     if (m_hFile >= 0) {
         ::close(m_hFile);
         m_hFile = -1;
+        // Nothing of it arrived: there is nothing to keep.
+        if (m_nFileReceived == 0 && !m_strIncompletePath.empty()) {
+            ::unlink(m_strIncompletePath.c_str());
+        }
+        m_strIncompletePath.clear();
     }
 }
 

@@ -85,7 +85,8 @@ private:
     bool OpenCurrentFile();
     // The current file is whole: flushed, closed and put in place under its name.
     bool PlaceCurrentFile();
-    // Lets go of a file that is not whole; it stays under its name for incomplete files.
+    // Lets go of a file that is not whole; it stays under its name for incomplete files, unless
+    // nothing of it arrived.
     void CloseFile();
     void Fail(int errnoValue);
     bool WriteAll(const char* data, size_t length);
