@@ -17,6 +17,7 @@
 #include "transfer/SendFileRequestDialog.h"
 #include "transfer/TransferWindows.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCursor>
@@ -83,6 +84,9 @@ bool CMainDialog::OnInitDialog()
     setWindowIcon(m_hIcon);
 
     AddTrayIcon();
+    m_pTrayHostWatch = new CTrayHostWatch(this);
+    connect(m_pTrayHostWatch, &CTrayHostWatch::hostAppeared, this, [this] { OnTrayHostAppeared(); });
+    qApp->installEventFilter(this);
 
     if (!m_presenceSocket.Start()) {
         ReportOpenFailure("UDP port 100");
@@ -290,6 +294,27 @@ void CMainDialog::AddTrayIcon()
         m_pTrayIcon->setContextMenu(m_pTrayMenu);
     }
     m_pTrayIcon->show();
+}
+
+void CMainDialog::OnTrayHostAppeared()
+{
+    // Qt embeds its icon in the new tray by itself; the window stayed on screen only for want of
+    // one. IsTrayAvailable says whether the icon shows there.
+    if (!m_bWindowUsed && !m_bFirstPaint && !IsInTray() && IsTrayAvailable()) {
+        HideToTray();
+    }
+}
+
+bool CMainDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::KeyPress || type == QEvent::MouseButtonPress) && watched->isWidgetType()
+        && static_cast<QWidget*>(watched)->window() == this) {
+        m_bWindowUsed = true;
+        // Once is enough to know.
+        qApp->removeEventFilter(this);
+    }
+    return CDialog::eventFilter(watched, event);
 }
 
 void CMainDialog::OnTrayNotify(unsigned iconId, QSystemTrayIcon::ActivationReason reason)

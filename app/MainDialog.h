@@ -7,6 +7,7 @@
 #include "chat/ChatListenSocket.h"
 #include "framework/Dialog.h"
 #include "framework/MainWindowLink.h"
+#include "framework/TrayHostWatch.h"
 #include "net/PresenceSocket.h"
 #include "transfer/FileListenSocket.h"
 #include "ui_MainDialog.h"
@@ -94,6 +95,10 @@ protected:
     // Asked once, just before the icon is made, as Qt decides then which kind to make.
     virtual TrayKind DetectTrayKind() const;
     void AddTrayIcon();
+    // A tray came up after the program: the window goes there, with the icon, unless the user has
+    // taken it up meanwhile.
+    void OnTrayHostAppeared();
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -138,4 +143,7 @@ private:
     QMenu* m_pTrayMenu = nullptr;
     bool m_bTrayMenuUpdatePending = false;
     bool m_bPeerListFullReported = false;
+    // The user has pressed a key or a button in the window since the start.
+    bool m_bWindowUsed = false;
+    CTrayHostWatch* m_pTrayHostWatch = nullptr;
 };

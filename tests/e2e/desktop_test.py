@@ -5,6 +5,7 @@
                            (tests/support/sni_watcher.py) draws StatusNotifierItems and notifications
   desktop_test.py wayland  as a native client of a headless Wayland compositor, without a tray
   desktop_test.py sni-wayland  the same panel, with the program on the Wayland compositor
+  desktop_test.py late-panel   under Xvfb, the program started before an XEmbed tray (trayer)
 
 Run on host 1 of a virtual LAN of two hosts (tests/lan-run --hosts 2), with QUORVANE_BINARY set;
 host 2 runs a second copy offscreen, so that there is a peer. Exits non-zero on the first failure."""
@@ -265,6 +266,37 @@ def test_sni(workdir, wayland=False):
         stop(processes)
 
 
+def test_late_panel(workdir):
+    """Started at login before the panel: the window stays until an XEmbed tray comes, then goes
+    there, and a second start brings it back."""
+    server, display = start_xvfb()
+    daemon, address = start_bus(workdir)
+    processes = [server, daemon]
+    environment = {"QT_QPA_PLATFORM": "xcb", "DISPLAY": display, "DBUS_SESSION_BUS_ADDRESS": address}
+    try:
+        copy = Copy(workdir, 1, environment)
+        processes.append(copy.process)
+        copy.wait_window("Quorvane")
+        time.sleep(1)
+        check(copy.window("Quorvane") is not None, "without a tray the main window stays shown")
+
+        tray = subprocess.Popen(["trayer", "--edge", "bottom", "--align", "right"], env=dict(os.environ, DISPLAY=display),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        processes.append(tray)
+        wait("the main window hidden", lambda: copy.window("Quorvane") is None)
+        check(True, "a tray that comes later takes the unused window")
+
+        again = subprocess.run([BINARY], capture_output=True, timeout=15,
+                               env={**os.environ, "XDG_RUNTIME_DIR": os.path.join(workdir, "runtime1"), **environment})
+        check(again.returncode == 0, f"a second start ends at once: {again.stderr!r}")
+        copy.wait_window("Quorvane")
+        check(True, "and brings the window back")
+        check(copy.terminate(), "the program ends cleanly on SIGTERM")
+    finally:
+        report(processes)
+        stop(processes)
+
+
 def test_wayland(workdir):
     weston, environment = start_weston(workdir)
     processes = [weston]
@@ -329,7 +361,8 @@ def stop(processes):
 
 def main():
     mode = sys.argv[1] if len(sys.argv) > 1 else ""
-    tests = {"sni": test_sni, "wayland": test_wayland, "sni-wayland": lambda workdir: test_sni(workdir, True)}
+    tests = {"sni": test_sni, "wayland": test_wayland, "sni-wayland": lambda workdir: test_sni(workdir, True),
+             "late-panel": test_late_panel}
     if mode not in tests:
         print(__doc__, file=sys.stderr)
         return 2
