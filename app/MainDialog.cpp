@@ -518,12 +518,13 @@ void CMainDialog::OnMenuCommand(unsigned id)
 bool CMainDialog::IsTrayAvailable() const
 {
     // Qt keeps the kind of icon it made first: a panel of the other kind that appears later
-    // shows nothing of ours, and the window must then stay on screen.
-    const bool statusNotifierHost = IsStatusNotifierHostRegistered();
+    // shows nothing of ours, and the window must then stay on screen. An XEmbed icon shows in
+    // any XEmbed tray, also one beside a StatusNotifierItem host (xfce4-panel has both), which
+    // is what Qt looks for once it made such an icon.
     if (m_eTrayKind == TrayKind::StatusNotifierItem) {
-        return statusNotifierHost;
+        return IsStatusNotifierHostRegistered();
     }
-    return !statusNotifierHost && QSystemTrayIcon::isSystemTrayAvailable();
+    return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void CMainDialog::paintEvent(QPaintEvent* event)

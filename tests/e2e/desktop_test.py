@@ -6,6 +6,7 @@
   desktop_test.py wayland  as a native client of a headless Wayland compositor, without a tray
   desktop_test.py sni-wayland  the same panel, with the program on the Wayland compositor
   desktop_test.py late-panel   under Xvfb, the program started before an XEmbed tray (trayer)
+  desktop_test.py xfce         under Xvfb with xfce4-panel; xfce-late starts the program before it
 
 Run on host 1 of a virtual LAN of two hosts (tests/lan-run --hosts 2), with QUORVANE_BINARY set;
 host 2 runs a second copy offscreen, so that there is a peer. Exits non-zero on the first failure."""
@@ -125,7 +126,9 @@ def start_xvfb():
     return xvfb, ":" + display
 
 
-def start_bus(workdir):
+def start_bus(workdir, services=None):
+    """A private session bus; with services (their environment), it also starts the desktop's
+    own services, such as the settings daemon a real panel reads its configuration from."""
     config = os.path.join(workdir, "session.conf")
     with open(config, "w") as f:
         f.write(f"""<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
@@ -133,6 +136,7 @@ def start_bus(workdir):
 <busconfig>
   <type>session</type>
   <listen>unix:path={workdir}/bus</listen>
+  {"<standard_session_servicedirs/>" if services else ""}
   <auth>EXTERNAL</auth>
   <policy context="default">
     <allow send_destination="*" eavesdrop="true"/>
@@ -142,7 +146,8 @@ def start_bus(workdir):
 </busconfig>
 """)
     daemon = subprocess.Popen(["dbus-daemon", f"--config-file={config}", "--nofork", "--print-address=1"],
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                              env=dict(os.environ, **(services or {})))
     return daemon, daemon.stdout.readline().strip()
 
 
@@ -297,6 +302,105 @@ def test_late_panel(workdir):
         stop(processes)
 
 
+def xfce_settings(workdir):
+    """The environment of a desktop whose settings are private to the test: a panel at the top
+    edge holding only its system tray, which is a StatusNotifierItem host and an XEmbed tray at
+    once. The bus needs it too, as it starts the settings daemon."""
+    config = os.path.join(workdir, "config", "xfce4", "xfconf", "xfce-perchannel-xml")
+    os.makedirs(config)
+    shutil.copy(os.path.join(HERE, "..", "support", "xfce", "xfce4-panel.xml"), config)
+    home = os.path.join(workdir, "home")
+    os.makedirs(home, exist_ok=True)
+    return {"HOME": home, "XDG_CONFIG_HOME": os.path.join(workdir, "config"),
+            "XDG_CACHE_HOME": os.path.join(home, ".cache"), "NO_AT_BRIDGE": "1", "GSETTINGS_BACKEND": "memory"}
+
+
+def start_xfce_panel(settings, environment):
+    return subprocess.Popen(["xfce4-panel", "--disable-wm-check"], env=dict(os.environ, **environment, **settings),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def panel_colours(display):
+    """How many colours the right end of the panel shows: one or two while its tray is empty."""
+    shot = subprocess.run(["import", "-display", display, "-window", "root", "-crop", "60x30+964+0", "png:-"],
+                          capture_output=True, check=True).stdout
+    return int(subprocess.run(["identify", "-format", "%k", "png:-"], input=shot, capture_output=True,
+                              check=True).stdout)
+
+
+def xdotool(display, *arguments):
+    subprocess.run(["xdotool", *arguments], env=dict(os.environ, DISPLAY=display), check=True)
+
+
+def test_xfce(workdir, late=False):
+    """A real panel, xfce4-panel. The program started with the panel running shows a
+    StatusNotifierItem that a click activates and whose menu the keyboard walks; started before
+    the panel, it goes to the panel's XEmbed tray once the panel comes."""
+    server, display = start_xvfb()
+    settings = xfce_settings(workdir)
+    daemon, address = start_bus(workdir, services=settings)
+    processes = [server, daemon]
+    environment = {"QT_QPA_PLATFORM": "xcb", "DISPLAY": display, "DBUS_SESSION_BUS_ADDRESS": address}
+    try:
+        import dbus
+
+        bus = dbus.bus.BusConnection(address)
+        if late:
+            copy = Copy(workdir, 1, environment)
+            processes.append(copy.process)
+            copy.wait_window("Quorvane")
+            time.sleep(1)
+            check(copy.window("Quorvane") is not None, "started before the panel, the main window stays shown")
+        processes.append(start_xfce_panel(settings, environment))
+        wait("the panel's tray", lambda: bus.name_has_owner("org.kde.StatusNotifierWatcher"))
+        check(True, "the panel's tray is up")
+        if not late:
+            time.sleep(1)
+            empty = panel_colours(display)
+            copy = Copy(workdir, 1, environment)
+            processes.append(copy.process)
+            wait("the item's registration", lambda: bus.get_object(
+                "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher").Get(
+                "org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems",
+                dbus_interface="org.freedesktop.DBus.Properties"))
+            check(True, "the icon registers with the panel")
+            wait("the icon on the panel", lambda: panel_colours(display) > empty + 2)
+            check(True, "and shows on it")
+            time.sleep(0.5)
+            check(copy.window("Quorvane") is None, "the main window hides at start")
+            xdotool(display, "mousemove", "1009", "15", "sleep", "0.3", "click", "1")
+            main = copy.wait_window("Quorvane")
+            check(True, "a click on the icon shows the main window")
+            peer = Copy(workdir, 2, {"QT_QPA_PLATFORM": "offscreen"})
+            processes.append(peer.process)
+            name = wait("the peer in the list", lambda: copy.peers(main))[0]
+            # Hide Quorvane, Announce, Message, then the peer in its submenu.
+            xdotool(display, "mousemove", "1009", "15", "click", "3", "sleep", "0.8", "key", "Down", "Down", "Down",
+                    "sleep", "0.3", "key", "Right", "sleep", "0.5", "key", "Return")
+            send = copy.wait_window("Send Message")
+            check(copy.text(send, "headerLabel") == ["Send Message To " + name],
+                  "Message, then the peer, chosen with the keyboard in the panel's menu, opens Send Message")
+            copy.request(f"click {send} Cancel")
+            # The panel draws the menu; the keyboard walks it.
+            xdotool(display, "mousemove", "1009", "15", "click", "3", "sleep", "0.8", "key", "Down", "Return")
+            wait("the main window hidden", lambda: copy.window("Quorvane") is None)
+            check(True, "Hide Quorvane, chosen with the keyboard in the panel's menu, hides the window")
+            xdotool(display, "mousemove", "1009", "15", "click", "3", "sleep", "0.8", "key", "Up", "Return")
+            box = copy.wait_window("Close")
+            copy.request(f"click {box} Yes")
+            check(copy.process.wait(15) == 0, "Close, chosen in the panel's menu and confirmed, ends the program")
+        else:
+            wait("the main window hidden", lambda: copy.window("Quorvane") is None)
+            check(True, "once the panel comes, the unused window goes to its tray")
+            xdotool(display, "mousemove", "1009", "15", "sleep", "0.3", "click", "--repeat", "2", "--delay", "80", "1")
+            copy.wait_window("Quorvane")
+            check(True, "a double-click on the icon there shows it")
+            check(copy.terminate(), "the program ends cleanly on SIGTERM")
+    finally:
+        report(processes)
+        stop(processes)
+
+
 def test_wayland(workdir):
     weston, environment = start_weston(workdir)
     processes = [weston]
@@ -362,7 +466,7 @@ def stop(processes):
 def main():
     mode = sys.argv[1] if len(sys.argv) > 1 else ""
     tests = {"sni": test_sni, "wayland": test_wayland, "sni-wayland": lambda workdir: test_sni(workdir, True),
-             "late-panel": test_late_panel}
+             "late-panel": test_late_panel, "xfce": test_xfce, "xfce-late": lambda workdir: test_xfce(workdir, True)}
     if mode not in tests:
         print(__doc__, file=sys.stderr)
         return 2
