@@ -272,11 +272,15 @@ def test_sni(workdir, wayland=False):
 
 
 def test_late_panel(workdir):
-    """Started at login before the panel: the window stays until an XEmbed tray comes, then goes
-    there, and a second start brings it back."""
+    """Under openbox, started at login before the panel: the window stays until an XEmbed tray
+    comes, then goes there, and a second start brings it back as the active window. Two starts
+    at once make one copy, and a start without a runtime directory runs as ever."""
     server, display = start_xvfb()
     daemon, address = start_bus(workdir)
-    processes = [server, daemon]
+    # A window manager, which decides which window is active.
+    openbox = subprocess.Popen(["openbox", "--sm-disable"], env=dict(os.environ, DISPLAY=display),
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    processes = [server, daemon, openbox]
     environment = {"QT_QPA_PLATFORM": "xcb", "DISPLAY": display, "DBUS_SESSION_BUS_ADDRESS": address}
     try:
         copy = Copy(workdir, 1, environment)
@@ -296,7 +300,35 @@ def test_late_panel(workdir):
         check(again.returncode == 0, f"a second start ends at once: {again.stderr!r}")
         copy.wait_window("Quorvane")
         check(True, "and brings the window back")
+        active = subprocess.run(["xdotool", "getactivewindow", "getwindowname"], capture_output=True, text=True,
+                                env=dict(os.environ, DISPLAY=display))
+        check(active.stdout.strip() == "Quorvane", f"as the active window under openbox ({active.stdout.strip()!r})")
         check(copy.terminate(), "the program ends cleanly on SIGTERM")
+
+        # Two starts at the same moment make one copy; the other only brings its window.
+        runtime = os.path.join(workdir, "shared-runtime")
+        os.mkdir(runtime, 0o700)
+        env = {**os.environ, **environment, "XDG_RUNTIME_DIR": runtime}
+        env.pop("QUORVANE_AUTOMATION", None)
+        starts = [subprocess.Popen([BINARY], env=env, stderr=subprocess.DEVNULL) for _ in range(2)]
+        processes.extend(starts)
+        wait("one of two starts to end", lambda: any(start.poll() is not None for start in starts))
+        time.sleep(1)
+        ended = [start for start in starts if start.poll() is not None]
+        check(len(ended) == 1 and ended[0].returncode == 0, "two starts at once leave one copy running")
+        for start in starts:
+            start.terminate()
+            start.wait(15)
+
+        # Without a runtime directory there is no hand-over, and a start runs as ever.
+        env.pop("XDG_RUNTIME_DIR")
+        alone = subprocess.Popen([BINARY], env=env, stderr=subprocess.PIPE, text=True)
+        processes.append(alone)
+        time.sleep(2)
+        check(alone.poll() is None, "a start without XDG_RUNTIME_DIR runs")
+        alone.terminate()
+        check(alone.wait(15) == 0 and "XDG_RUNTIME_DIR is not set" in alone.stderr.read(),
+              "and says on standard error that --send cannot reach it")
     finally:
         report(processes)
         stop(processes)
