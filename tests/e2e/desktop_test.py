@@ -7,6 +7,8 @@
   desktop_test.py sni-wayland  the same panel, with the program on the Wayland compositor
   desktop_test.py a11y     under Xvfb with the accessibility bus: every kind of window, as a screen
                            reader sees it through AT-SPI
+  desktop_test.py focus    under Xvfb with a window manager (openbox): windows a peer opens leave
+                           the keys with the window the user types in
 
 Run on host 1 of a virtual LAN of two hosts (tests/lan-run --hosts 2), with QUORVANE_BINARY set;
 host 2 runs a second copy offscreen, so that there is a peer. Exits non-zero on the first failure."""
@@ -521,6 +523,64 @@ def test_a11y(workdir):
         os.environ.update(saved)
 
 
+def test_focus(workdir):
+    server, display = start_xvfb()
+    home = os.path.join(workdir, "home")
+    os.makedirs(home)
+    environment = {"QT_QPA_PLATFORM": "xcb", "DISPLAY": display}
+    desktop = dict(os.environ, DISPLAY=display, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"))
+    manager = subprocess.Popen(["openbox", "--sm-disable"], env=desktop,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    processes = [server, manager]
+
+    def xdotool(*arguments):
+        return subprocess.run(["xdotool", *arguments], env=desktop, capture_output=True, text=True).stdout.strip()
+
+    def active():
+        return xdotool("getactivewindow", "getwindowname")
+
+    try:
+        copy = Copy(workdir, 1, environment)
+        processes.append(copy.process)
+        main = copy.wait_window("Quorvane")
+        peer = Copy(workdir, 2, {"QT_QPA_PLATFORM": "offscreen"})
+        processes.append(peer.process)
+        wait("the peer in the list", lambda: copy.peers(main))
+        peer_main = peer.wait_window("Quorvane")
+        wait("this copy in the peer's list", lambda: peer.peers(peer_main))
+
+        copy.request(f"click {main} Message")
+        send = copy.wait_window("Send Message")
+        wait("Send Message to take focus", lambda: active() == "Send Message")
+        xdotool("type", "--delay", "20", "abc")
+        wait("the typing", lambda: copy.text(send, "messageEdit") == ["abc"])
+
+        # A chat request, then a message, arrive while the user goes on typing and presses Return.
+        peer.request(f"click {peer_main} Chat")
+        ask = peer.wait_window("Send Chat Request")
+        peer.request(f"set {ask} subjectEdit Lunch")
+        peer.request(f"click {ask} Send")
+        copy.wait_window("Received Chat Request")
+        peer.request(f"click {peer_main} Message")
+        message = peer.wait_window("Send Message")
+        peer.request(f"set {message} messageEdit Hello")
+        peer.request(f"click {message} Send")
+        copy.wait_window("Receive Message")
+        time.sleep(0.5)
+        xdotool("type", "--delay", "20", "def")
+        xdotool("key", "Return")
+        wait("the typing to go on", lambda: copy.text(send, "messageEdit") == ["abcdef\\n"])
+        check(active() == "Send Message", "the windows a peer opened left the focus where the user types")
+        time.sleep(0.5)
+        check(copy.window("Received Chat Request") and copy.window("Receive Message") and not copy.window("Chat"),
+              "and Return accepted nothing there")
+        check(peer.terminate(), "the peer ends cleanly")
+        check(copy.terminate(), "the program ends cleanly on SIGTERM")
+    finally:
+        report(processes)
+        stop(processes)
+
+
 def report(processes):
     for process in processes:
         if process.poll() not in (None, 0):
@@ -541,7 +601,7 @@ def stop(processes):
 def main():
     mode = sys.argv[1] if len(sys.argv) > 1 else ""
     tests = {"sni": test_sni, "wayland": test_wayland, "sni-wayland": lambda workdir: test_sni(workdir, True),
-             "a11y": test_a11y}
+             "a11y": test_a11y, "focus": test_focus}
     if mode not in tests:
         print(__doc__, file=sys.stderr)
         return 2
