@@ -12,6 +12,6 @@ CAboutDialog::CAboutDialog(QWidget* parent)
     ui.versionLabel->setText(QStringLiteral("Quorvane Version " QUORVANE_VERSION));
     const QIcon icon = LoadIcon("quorvane");
     setWindowIcon(icon);
-    ui.iconLabel->setPixmap(icon.pixmap(32, 32));
+    ui.iconLabel->setPixmap(icon.pixmap(QSize(32, 32), devicePixelRatioF()));
     connect(ui.okButton, &QPushButton::clicked, this, [this] { OnOK(); });
 }

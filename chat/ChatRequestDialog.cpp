@@ -7,7 +7,8 @@
 #include <QIcon>
 
 CChatRequestDialog::CChatRequestDialog(std::unique_ptr<CChatListenSocket> connection)
-    : m_pSocket(std::move(connection))
+    : CDialog(nullptr, Opener::Peer)
+    , m_pSocket(std::move(connection))
 {
     ui.setupUi(this);
     ApplyWindowFrame(this);

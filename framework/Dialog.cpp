@@ -1,5 +1,6 @@
 #include "framework/Dialog.h"
 
+#include "framework/Accessible.h"
 #include "framework/QtText.h"
 
 #include <QComboBox>
@@ -29,11 +30,16 @@ std::set<CDialog*>& OpenWindows()
 }
 } // namespace
 
-CDialog::CDialog(QWidget* parent)
+CDialog::CDialog(QWidget* parent, Opener opener)
     : QDialog(parent)
+    , m_eOpener(opener)
 {
-    static const bool registered = (InitResources(), true);
+    static const bool registered = (InitResources(), InstallAccessibleRoles(), true);
     Q_UNUSED(registered);
+    // It must not take the keys the user is typing into another window.
+    if (opener == Opener::Peer) {
+        setAttribute(Qt::WA_ShowWithoutActivating);
+    }
 }
 
 CDialog::~CDialog()
@@ -192,7 +198,28 @@ void CDialog::accept()
 void CDialog::Initialise()
 {
     GuardLabels();
+    MakeReadOnlyTextsReadable();
     OnInitDialog();
+}
+
+void CDialog::MakeReadOnlyTextsReadable()
+{
+    // What the user can only read must still be reachable with Tab and walked with the arrow
+    // keys, or a screen reader never gets to it: read-only boxes, and the values their captions
+    // name.
+    const Qt::TextInteractionFlags readable = Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard;
+    for (QPlainTextEdit* edit : findChildren<QPlainTextEdit*>()) {
+        if (edit->isReadOnly()) {
+            edit->setTextInteractionFlags(readable);
+            edit->setFocusPolicy(Qt::StrongFocus);
+        }
+    }
+    for (QLabel* caption : findChildren<QLabel*>()) {
+        if (auto* value = qobject_cast<QLabel*>(caption->buddy())) {
+            value->setTextInteractionFlags(readable);
+            value->setFocusPolicy(Qt::StrongFocus);
+        }
+    }
 }
 
 void CDialog::GuardLabels()

@@ -23,7 +23,14 @@ class CDialog : public QDialog
     Q_OBJECT
 
 public:
-    explicit CDialog(QWidget* parent = nullptr);
+    // Who opens the window: the user, or a peer over the network while the user may be typing
+    // elsewhere.
+    enum class Opener {
+        User,
+        Peer,
+    };
+
+    explicit CDialog(QWidget* parent = nullptr, Opener opener = Opener::User);
     ~CDialog() override;
 
     // Runs the window until EndDialog; OnInitDialog runs first and OnDestroy after. Returns the
@@ -37,6 +44,7 @@ public:
     void DestroyWindow();
     void EndDialog(int result);
     bool IsModeless() const { return m_bModeless; }
+    bool IsOpenedByPeer() const { return m_eOpener == Opener::Peer; }
 
     // Moves the controls' contents into the members (true) or the members into the controls.
     bool UpdateData(bool bSaveAndValidate = true);
@@ -83,7 +91,9 @@ protected:
 private:
     void Initialise();
     void GuardLabels();
+    void MakeReadOnlyTextsReadable();
 
+    const Opener m_eOpener;
     bool m_bModeless = false;
     bool m_bDestroyed = false;
     int m_nNestedRuns = 0;

@@ -156,6 +156,8 @@ void ShowNetworkNotice(const CString& text, const CString& source)
         return;
     }
     QMessageBox* box = MakeBox(request);
+    // A peer caused it: it must not take the keys the user is typing elsewhere.
+    box->setAttribute(Qt::WA_ShowWithoutActivating);
     notices[key] = {box, 1, std::move(slot)};
     // Its place is given back as soon as it closes, not when the object goes.
     QObject::connect(box, &QMessageBox::finished, [key] { OpenNotices().erase(key); });

@@ -7,10 +7,10 @@
 #include <QIcon>
 
 CReceiveMessageDialog::CReceiveMessageDialog()
+    : CDialog(nullptr, Opener::Peer)
 {
     ui.setupUi(this);
     ApplyWindowFrame(this);
-    ui.messageEdit->setFocusPolicy(Qt::NoFocus);
     connect(ui.replyButton, &QPushButton::clicked, this, [this] { OnReply(); });
     connect(ui.closeButton, &QPushButton::clicked, this, [this] { OnCancel(); });
 }

@@ -12,7 +12,8 @@
 #include <cstring>
 
 CFileRequestDialog::CFileRequestDialog(std::unique_ptr<CFileListenSocket> connection)
-    : m_pSocket(std::move(connection))
+    : CDialog(nullptr, Opener::Peer)
+    , m_pSocket(std::move(connection))
 {
     if (m_pSocket) {
         HoldWindowSlot(m_pSocket->TakeWindowSlot());

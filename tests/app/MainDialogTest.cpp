@@ -1,19 +1,36 @@
+#include "app/AboutDialog.h"
 #include "app/MainDialog.h"
 #include "app/SendFilesDialog.h"
+#include "chat/ChatDialog.h"
+#include "chat/ChatRequestDialog.h"
+#include "chat/DeclineDialog.h"
+#include "chat/DeclinedDialog.h"
+#include "chat/SendChatRequestDialog.h"
 #include "framework/MessageBox.h"
+#include "net/ReceiveMessageDialog.h"
 #include "net/SendMessageDialog.h"
 #include "tests/support/Windows.h"
+#include "transfer/FileProgressDialog.h"
 #include "transfer/FileProtocol.h"
+#include "transfer/FileRequestDialog.h"
+#include "transfer/SendFileRequestDialog.h"
 
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QKeySequence>
+#include <QPlainTextEdit>
 #include <QFile>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <set>
 
 namespace {
 // The main window's list and buttons, without its sockets.
@@ -224,4 +241,98 @@ TEST_F(MainDialogTest, AboutBoxShowsTheVersionAndOkClosesIt)
     window.OnSysCommand(CMainDialog::IDM_ABOUTBOX + 3); // the low four bits do not count
     EXPECT_EQ(title, "About Quorvane");
     EXPECT_EQ(version, "Quorvane Version 1.21");
+}
+
+namespace {
+// What a keyboard and screen reader user needs of a shown window: a mnemonic on every button and
+// caption, none twice; a Tab order that follows the layout (rows from the top, each from the
+// left); a name for every control that takes focus; read-only texts among them. A window that a
+// peer opens never takes focus and is an alert.
+void ExpectUsableWithoutMouse(CDialog* window, bool openedByPeer)
+{
+    SCOPED_TRACE(window->windowTitle().toStdString());
+    std::set<QKeySequence> keys;
+    const auto expectMnemonic = [&](const QString& text) {
+        const QKeySequence key = QKeySequence::mnemonic(text);
+        EXPECT_FALSE(key.isEmpty()) << "no mnemonic: " << text.toStdString();
+        EXPECT_TRUE(key.isEmpty() || keys.insert(key).second) << "mnemonic taken twice: " << text.toStdString();
+    };
+    for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
+        expectMnemonic(button->text());
+    }
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+        // Labels without a buddy show texts from the network, where & is just a character.
+        if (label->buddy()) {
+            expectMnemonic(label->text());
+        }
+    }
+
+    std::vector<QWidget*> chain;
+    for (QWidget* widget = window->nextInFocusChain(); widget != window; widget = widget->nextInFocusChain()) {
+        if (widget->isVisibleTo(window) && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus)) {
+            chain.push_back(widget);
+        }
+    }
+    for (size_t i = 1; i < chain.size(); ++i) {
+        const QRect before(chain[i - 1]->mapTo(window, QPoint()), chain[i - 1]->size());
+        const QRect after(chain[i]->mapTo(window, QPoint()), chain[i]->size());
+        const bool sameRow = std::abs(before.center().y() - after.center().y())
+            < std::min(before.height(), after.height()) / 2 + 1;
+        EXPECT_TRUE(sameRow ? before.x() < after.x() : before.center().y() < after.center().y())
+            << chain[i - 1]->objectName().toStdString() << " before " << chain[i]->objectName().toStdString();
+    }
+    for (QWidget* control : chain) {
+        EXPECT_FALSE(QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name).isEmpty())
+            << "no name: " << control->objectName().toStdString();
+    }
+    for (QPlainTextEdit* edit : window->findChildren<QPlainTextEdit*>()) {
+        EXPECT_NE(std::find(chain.begin(), chain.end(), edit), chain.end())
+            << "out of the Tab order: " << edit->objectName().toStdString();
+    }
+
+    QAccessibleInterface* described = QAccessible::queryAccessibleInterface(window);
+    EXPECT_EQ(described->text(QAccessible::Name), window->windowTitle());
+    EXPECT_EQ(described->role() == QAccessible::AlertMessage, openedByPeer);
+    EXPECT_EQ(window->testAttribute(Qt::WA_ShowWithoutActivating), openedByPeer);
+    // The typeface is the layouts' own, its size the user's.
+    EXPECT_EQ(window->font().pointSizeF(), QApplication::font().pointSizeF());
+}
+} // namespace
+
+TEST_F(MainDialogTest, EveryWindowIsUsableWithoutAMouseAtTheUsersFontSize)
+{
+    const QFont original = QApplication::font();
+    QFont large = original;
+    large.setPointSize(14);
+    QApplication::setFont(large);
+    // A running application tells its windows itself; this one has not been started.
+    QEvent fontChange(QEvent::ApplicationFontChange);
+    QApplication::sendEvent(&window, &fontChange);
+    ASSERT_TRUE(window.AddPeer("bob (hostB)", "10.0.0.2"));
+    window.show();
+    ExpectUsableWithoutMouse(&window, false);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(List())->text(QAccessible::Name), "Peers")
+        << "named after the selected peer";
+
+    CAboutDialog about;
+    about.show();
+    ExpectUsableWithoutMouse(&about, false);
+    const std::vector<std::pair<CDialog*, bool>> windows = {
+        {new CSendMessageDialog, false},
+        {new CReceiveMessageDialog, true},
+        {new CSendChatRequestDialog, false},
+        {new CChatRequestDialog(nullptr), true},
+        {new CChatDialog, false},
+        {new CDeclineDialog, false},
+        {new CDeclinedDialog, false},
+        {new CSendFileRequestDialog, false},
+        {new CFileRequestDialog(nullptr), true},
+        {new CFileProgressDialog, false},
+        {new CSendFilesDialog(List()->model(), 0, {"/tmp/a.txt"}), false},
+    };
+    for (const auto& [opened, byPeer] : windows) {
+        opened->Create();
+        ExpectUsableWithoutMouse(opened, byPeer);
+    }
+    QApplication::setFont(original);
 }

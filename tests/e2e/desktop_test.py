@@ -7,6 +7,10 @@
   desktop_test.py sni-wayland  the same panel, with the program on the Wayland compositor
   desktop_test.py late-panel   under Xvfb, the program started before an XEmbed tray (trayer)
   desktop_test.py xfce         under Xvfb with xfce4-panel; xfce-late starts the program before it
+  desktop_test.py a11y     under Xvfb with the accessibility bus: every kind of window, as a screen
+                           reader sees it through AT-SPI
+  desktop_test.py focus    under Xvfb with a window manager (openbox): windows a peer opens leave
+                           the keys with the window the user types in
 
 Run on host 1 of a virtual LAN of two hosts (tests/lan-run --hosts 2), with QUORVANE_BINARY set;
 host 2 runs a second copy offscreen, so that there is a peer. Exits non-zero on the first failure."""
@@ -126,9 +130,10 @@ def start_xvfb():
     return xvfb, ":" + display
 
 
-def start_bus(workdir, services=None):
-    """A private session bus; with services (their environment), it also starts the desktop's
-    own services, such as the settings daemon a real panel reads its configuration from."""
+def start_bus(workdir, services=None, desktop=None):
+    """A private session bus; services, a directory of D-Bus service files, are started on demand.
+    With desktop (its environment), it also starts the desktop's own services, such as the
+    settings daemon a real panel reads its configuration from."""
     config = os.path.join(workdir, "session.conf")
     with open(config, "w") as f:
         f.write(f"""<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
@@ -136,8 +141,9 @@ def start_bus(workdir, services=None):
 <busconfig>
   <type>session</type>
   <listen>unix:path={workdir}/bus</listen>
-  {"<standard_session_servicedirs/>" if services else ""}
+  {"<standard_session_servicedirs/>" if desktop else ""}
   <auth>EXTERNAL</auth>
+  {f"<servicedir>{services}</servicedir>" if services else ""}
   <policy context="default">
     <allow send_destination="*" eavesdrop="true"/>
     <allow eavesdrop="true"/>
@@ -147,7 +153,7 @@ def start_bus(workdir, services=None):
 """)
     daemon = subprocess.Popen(["dbus-daemon", f"--config-file={config}", "--nofork", "--print-address=1"],
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
-                              env=dict(os.environ, **(services or {})))
+                              env=dict(os.environ, **(desktop or {})), start_new_session=True)
     return daemon, daemon.stdout.readline().strip()
 
 
@@ -370,7 +376,7 @@ def test_xfce(workdir, late=False):
     the panel, it goes to the panel's XEmbed tray once the panel comes."""
     server, display = start_xvfb()
     settings = xfce_settings(workdir)
-    daemon, address = start_bus(workdir, services=settings)
+    daemon, address = start_bus(workdir, desktop=settings)
     processes = [server, daemon]
     environment = {"QT_QPA_PLATFORM": "xcb", "DISPLAY": display, "DBUS_SESSION_BUS_ADDRESS": address}
     try:
@@ -478,6 +484,270 @@ def test_wayland(workdir):
         stop(processes)
 
 
+# The roles of the controls a screen reader speaks; the rest (panels, scroll bars, the parts of a
+# combo box) only hold them.
+SPOKEN_ROLES = {"push button", "text", "label", "combo box", "progress bar", "list", "list item"}
+
+
+class ScreenReader:
+    """What a screen reader sees of the program: its windows on the accessibility bus."""
+
+    def __init__(self, app_name):
+        import gi
+        gi.require_version("Atspi", "2.0")
+        from gi.repository import Atspi, GLib
+        self.Atspi, self.GLib = Atspi, GLib
+        self.app = wait("the program on the accessibility bus", lambda: self.find_app(app_name), 30)
+
+    def find_app(self, name):
+        desktop = self.Atspi.get_desktop(0)
+        for i in range(desktop.get_child_count()):
+            app = desktop.get_child_at_index(i)
+            if app is not None and app.get_name() == name:
+                return app
+        return None
+
+    def windows(self):
+        # The tree is cached on this side, kept up to date by events: take them in, then read
+        # afresh.
+        while self.GLib.MainContext.default().iteration(False):
+            pass
+        self.app.clear_cache()
+        return [w for w in (self.app.get_child_at_index(i) for i in range(self.app.get_child_count()))
+                if w is not None]
+
+    def window(self, title, role=None):
+        return wait(f"{title} on the accessibility bus", lambda: next(
+            (w for w in self.windows() if w.get_name() == title and (role is None or w.get_role_name() == role)),
+            None))
+
+    def controls(self, window):
+        """(role, name, focusable) of each spoken control, in the order of the tree."""
+        found = []
+
+        def walk(node):
+            for i in range(node.get_child_count()):
+                child = node.get_child_at_index(i)
+                if child is None or not child.get_state_set().contains(self.Atspi.StateType.SHOWING):
+                    continue
+                role = child.get_role_name()
+                if role in SPOKEN_ROLES:
+                    focusable = child.get_state_set().contains(self.Atspi.StateType.FOCUSABLE)
+                    found.append((role, child.get_name(), focusable))
+                if role not in ("combo box", "list"):
+                    walk(child)
+
+        walk(window)
+        return found
+
+
+# What a screen reader must find in each window, in the order of the tree: (role, name, whether
+# it takes focus). {peer} stands for the peer's name. Captions name their boxes; read-only texts
+# take focus so that they can be read.
+SENDING = ("push button", "Send", True)
+CANCEL = ("push button", "Cancel", True)
+WINDOWS = {
+    "Quorvane": ("dialog", [("combo box", "Peers", True), ("push button", "Message", True),
+                            ("push button", "Announce", True), ("push button", "Chat", True),
+                            ("push button", "File", True)]),
+    "Send Message": ("dialog", [("label", "Send Message To {peer}", False), ("label", "Enter Message:", False),
+                                ("text", "Enter Message:", True), SENDING, CANCEL]),
+    "Send Chat Request": ("dialog", [("label", "Send Chat Request To {peer}", False),
+                                     ("label", "Enter Chat Subject:", False), ("text", "Enter Chat Subject:", True),
+                                     SENDING, CANCEL]),
+    "Send File Transmission Request": ("dialog", [
+        ("label", "Send File Transmission Request To {peer}", False), ("label", "File Name:", False),
+        ("label", "File Name:", True), ("label", "File Size  :", False), ("label", "File Size  :", True),
+        ("label", "Enter File Description:", False), ("text", "Enter File Description:", True),
+        SENDING, ("push button", "Select File", True), CANCEL]),
+    "Receive Message": ("alert", [("label", "Received Message From {peer}", False),
+                                  ("label", "Received Message:", False), ("text", "Received Message:", True),
+                                  ("push button", "Reply", True), ("push button", "Close", True)]),
+    "Received Chat Request": ("alert", [("label", "Received Chat Request From {peer}", False),
+                                        ("label", "Chat Subject:", False), ("text", "Chat Subject:", True),
+                                        ("push button", "Accept", True), ("push button", "Decline", True)]),
+    "Chat": ("dialog", [("label", "Chatting With {peer}", False), ("push button", "Close", True),
+                        ("text", "Transcript", True), ("text", "Message", True), SENDING]),
+    "Decline Request": ("dialog", [("label", "Enter Your Reason:", False), ("text", "Enter Your Reason:", True),
+                                   SENDING]),
+    "File Request": ("alert", [
+        ("label", "Received File Transmission Request From {peer}", False), ("label", "File Name:", False),
+        ("label", "notes.txt", True), ("label", "File Size  :", False), ("label", "6 b", True),
+        ("label", "Enter File Description:", False), ("text", "Enter File Description:", True),
+        ("push button", "Save As", True), ("push button", "Decline", True)]),
+    "File": ("dialog", [("label", "Receiving Files From {peer}", False), ("label", "File Name: ", False),
+                        ("label", "notes.txt", True), ("label", "File          :", False), ("label", "6 / 6", True),
+                        ("progress bar", "File progress", False), ("label", "Batch       :", False),
+                        ("label", "6 / 6", True), ("progress bar", "Batch progress", False), CANCEL]),
+    # The program's message boxes are captioned with the name of its file.
+    "quorvane": ("alert", [("label", "Finished", True), ("push button", "OK", True)]),
+}
+
+
+def test_a11y(workdir):
+    server, display = start_xvfb()
+    services = os.path.join(workdir, "services")
+    os.mkdir(services)
+    with open(os.path.join(services, "org.a11y.Bus.service"), "w") as f:
+        f.write("[D-BUS Service]\nName=org.a11y.Bus\nExec=/usr/libexec/at-spi-bus-launcher\n")
+    # The bus starts the accessibility bus with its own environment: a home of the test's own.
+    for name in ("home", "runtime-bus"):
+        os.makedirs(os.path.join(workdir, name), mode=0o700)
+    saved = dict(os.environ)
+    os.environ.update(DISPLAY=display, HOME=os.path.join(workdir, "home"),
+                      XDG_RUNTIME_DIR=os.path.join(workdir, "runtime-bus"))
+    daemon, address = start_bus(workdir, services)
+    os.environ["DBUS_SESSION_BUS_ADDRESS"] = address
+    environment = {"QT_QPA_PLATFORM": "xcb", "DISPLAY": display, "DBUS_SESSION_BUS_ADDRESS": address,
+                   "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1"}
+    processes = [server, daemon]
+    try:
+        copy = Copy(workdir, 1, environment)
+        processes.append(copy.process)
+        reader = ScreenReader("quorvane")
+        main = copy.wait_window("Quorvane")
+        peer = Copy(workdir, 2, {"QT_QPA_PLATFORM": "offscreen"})
+        processes.append(peer.process)
+        name = wait("the peer in the list", lambda: copy.peers(main))[0]
+        peer_main = peer.wait_window("Quorvane")
+        me = wait("this copy in the peer's list", lambda: peer.peers(peer_main))[0]
+
+        def show(title):
+            role, controls = WINDOWS[title]
+            window = reader.window(title)
+            check(window.get_role_name() == role, f"{title} is a {role} named after its title")
+            expected = [(r, n.format(peer=name), f) for r, n, f in controls]
+            # Texts filled in after the window appears reach the bus a moment later.
+            end = time.time() + 5
+            while (found := reader.controls(window)) != expected and time.time() < end:
+                time.sleep(0.1)
+            check(found == expected, f"{title}: every control has its role and name ({found})")
+
+        show("Quorvane")
+        # The windows the user opens.
+        for button, title in (("Message", "Send Message"), ("Chat", "Send Chat Request"),
+                              ("File", "Send File Transmission Request")):
+            copy.request(f"click {main} {button}")
+            show(title)
+            copy.request(f"key {copy.wait_window(title)} Escape")
+
+        # The windows a peer opens.
+        peer.request(f"click {peer_main} Message")
+        send = peer.wait_window("Send Message")
+        peer.request(f"set {send} messageEdit Hello")
+        peer.request(f"click {send} Send")
+        show("Receive Message")
+        copy.request(f"click {copy.wait_window('Receive Message')} Close")
+
+        def request_chat():
+            peer.request(f"click {peer_main} Chat")
+            ask = peer.wait_window("Send Chat Request")
+            peer.request(f"set {ask} subjectEdit Lunch")
+            peer.request(f"click {ask} Send")
+            return copy.wait_window("Received Chat Request")
+
+        copy.request(f"click {request_chat()} Accept")
+        show("Chat")
+        chat = copy.wait_window("Chat")
+        copy.request(f"key {chat} Close")
+        copy.request(f"click {copy.wait_window('Stop')} Yes")
+        wait("the chat closed", lambda: copy.window("Chat") is None)
+        offer = request_chat()
+        show("Received Chat Request")
+        copy.request(f"click {offer} Decline")
+        show("Decline Request")
+        copy.request(f"key {copy.wait_window('Decline Request')} Escape")
+
+        sent = os.path.join(workdir, "notes.txt")
+        with open(sent, "w") as f:
+            f.write("notes\n")
+        peer.request(f"drop {peer_main} file://{sent}")
+        offer = peer.wait_window("Send File Transmission Request")
+        peer.request(f"click {offer} Send")
+        show("File Request")
+        copy.request(f"click {copy.wait_window('File Request')} Save As")
+        dialog = copy.wait_window(cls="QFileDialog")
+        received = os.path.join(workdir, "received")
+        os.mkdir(received)
+        copy.request(f"set {dialog} fileNameEdit {received}")
+        copy.request(f"click {dialog} Choose")
+        show("File")
+        show("quorvane")
+        copy.request(f"click {copy.wait_window(cls='QMessageBox')} OK")
+        wait("the progress window closed", lambda: copy.window("File") is None)
+        check(peer.terminate(), "the peer ends cleanly")
+        check(copy.terminate(), "the program ends cleanly on SIGTERM")
+    finally:
+        report(processes)
+        stop(processes)
+        # What the session bus started on demand (the accessibility bus and its registry) ends
+        # with its process group.
+        try:
+            os.killpg(daemon.pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+        os.environ.clear()
+        os.environ.update(saved)
+
+
+def test_focus(workdir):
+    server, display = start_xvfb()
+    home = os.path.join(workdir, "home")
+    os.makedirs(home)
+    environment = {"QT_QPA_PLATFORM": "xcb", "DISPLAY": display}
+    desktop = dict(os.environ, DISPLAY=display, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"))
+    manager = subprocess.Popen(["openbox", "--sm-disable"], env=desktop,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    processes = [server, manager]
+
+    def xdotool(*arguments):
+        return subprocess.run(["xdotool", *arguments], env=desktop, capture_output=True, text=True).stdout.strip()
+
+    def active():
+        return xdotool("getactivewindow", "getwindowname")
+
+    try:
+        copy = Copy(workdir, 1, environment)
+        processes.append(copy.process)
+        main = copy.wait_window("Quorvane")
+        peer = Copy(workdir, 2, {"QT_QPA_PLATFORM": "offscreen"})
+        processes.append(peer.process)
+        wait("the peer in the list", lambda: copy.peers(main))
+        peer_main = peer.wait_window("Quorvane")
+        wait("this copy in the peer's list", lambda: peer.peers(peer_main))
+
+        copy.request(f"click {main} Message")
+        send = copy.wait_window("Send Message")
+        wait("Send Message to take focus", lambda: active() == "Send Message")
+        xdotool("type", "--delay", "20", "abc")
+        wait("the typing", lambda: copy.text(send, "messageEdit") == ["abc"])
+
+        # A chat request, then a message, arrive while the user goes on typing and presses Return.
+        peer.request(f"click {peer_main} Chat")
+        ask = peer.wait_window("Send Chat Request")
+        peer.request(f"set {ask} subjectEdit Lunch")
+        peer.request(f"click {ask} Send")
+        copy.wait_window("Received Chat Request")
+        peer.request(f"click {peer_main} Message")
+        message = peer.wait_window("Send Message")
+        peer.request(f"set {message} messageEdit Hello")
+        peer.request(f"click {message} Send")
+        copy.wait_window("Receive Message")
+        time.sleep(0.5)
+        xdotool("type", "--delay", "20", "def")
+        xdotool("key", "Return")
+        wait("the typing to go on", lambda: copy.text(send, "messageEdit") == ["abcdef\\n"])
+        check(active() == "Send Message", "the windows a peer opened left the focus where the user types")
+        time.sleep(0.5)
+        check(copy.window("Received Chat Request") and copy.window("Receive Message") and not copy.window("Chat"),
+              "and Return accepted nothing there")
+        check(peer.terminate(), "the peer ends cleanly")
+        check(copy.terminate(), "the program ends cleanly on SIGTERM")
+    finally:
+        report(processes)
+        stop(processes)
+
+
 def report(processes):
     for process in processes:
         if process.poll() not in (None, 0):
@@ -498,7 +768,8 @@ def stop(processes):
 def main():
     mode = sys.argv[1] if len(sys.argv) > 1 else ""
     tests = {"sni": test_sni, "wayland": test_wayland, "sni-wayland": lambda workdir: test_sni(workdir, True),
-             "late-panel": test_late_panel, "xfce": test_xfce, "xfce-late": lambda workdir: test_xfce(workdir, True)}
+             "late-panel": test_late_panel, "xfce": test_xfce, "xfce-late": lambda workdir: test_xfce(workdir, True),
+             "a11y": test_a11y, "focus": test_focus}
     if mode not in tests:
         print(__doc__, file=sys.stderr)
         return 2

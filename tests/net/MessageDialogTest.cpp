@@ -6,6 +6,8 @@
 #include "tests/support/Wait.h"
 #include "tests/support/Windows.h"
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QWindow>
@@ -88,7 +90,11 @@ TEST_F(MessageDialogTest, ReplyClosesTheReceivedMessageAndOpensAReplyToItsSender
     received->m_strPeer = "bob (PC2)";
     received->m_strHeader = "Received Message From bob (PC2)";
     received->Create();
-    Button(received, "replyButton")->click();
+    // The message takes focus so that it can be read, and Enter there still replies.
+    auto* message = received->findChild<QPlainTextEdit*>("messageEdit");
+    message->setFocus();
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(message, &enter);
 
     EXPECT_TRUE(OpenWindowsOf<CReceiveMessageDialog>().empty());
     const auto replies = OpenWindowsOf<CSendMessageDialog>();
