@@ -299,8 +299,10 @@ void CMainDialog::AddTrayIcon()
 void CMainDialog::OnTrayHostAppeared()
 {
     // Qt embeds its icon in the new tray by itself; the window stayed on screen only for want of
-    // one. IsTrayAvailable says whether the icon shows there.
+    // one. IsTrayAvailable says whether the icon shows there. Once only: a tray that announces
+    // itself again does not take the window a second time.
     if (!m_bWindowUsed && !m_bFirstPaint && !IsInTray() && IsTrayAvailable()) {
+        m_bWindowUsed = true;
         HideToTray();
     }
 }
@@ -480,10 +482,8 @@ void CMainDialog::OnMenuCommand(unsigned id)
     case TrayCommandKind::ShowOrHide:
         if (IsInTray()) {
             RestoreWindow();
-        } else if (IsWayland()) {
-            HideToTray();
         } else {
-            showMinimized();
+            HideToTray();
         }
         return;
     case TrayCommandKind::Announce:
@@ -694,13 +694,16 @@ void CMainDialog::SendLeaveOnce()
 
 bool CMainDialog::IsInTray() const
 {
-    // A window in the tray is minimised as well as hidden; on Wayland it is only hidden.
+    // A window in the tray is hidden; one minimised on X11 is on its way there.
     return !isVisible() || (isMinimized() && !IsWayland());
 }
 
 void CMainDialog::RestoreWindow()
 {
-    showNormal();
+    // Brought back by the user: a tray that appears later leaves it where it is.
+    m_bWindowUsed = true;
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
     raise();
     if (!IsWayland()) {
         activateWindow();
@@ -709,10 +712,10 @@ void CMainDialog::RestoreWindow()
 
 void CMainDialog::HideToTray()
 {
+    // Only hidden, not minimised as well: a window manager (openbox) applies a minimise that
+    // reaches it around the hide when the window is next shown, and a window brought back from
+    // the tray then went straight away again.
     hide();
-    if (!IsWayland()) {
-        setWindowState(windowState() | Qt::WindowMinimized);
-    }
 }
 
 int CMainDialog::ListBound(const QString& text, bool after) const

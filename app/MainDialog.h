@@ -143,7 +143,8 @@ private:
     QMenu* m_pTrayMenu = nullptr;
     bool m_bTrayMenuUpdatePending = false;
     bool m_bPeerListFullReported = false;
-    // The user has pressed a key or a button in the window since the start.
+    // The user has pressed a key or a button in the window, or brought it back, since the start;
+    // or a tray that came later has taken it once already.
     bool m_bWindowUsed = false;
     CTrayHostWatch* m_pTrayHostWatch = nullptr;
 };

@@ -309,6 +309,13 @@ def test_late_panel(workdir):
         active = subprocess.run(["xdotool", "getactivewindow", "getwindowname"], capture_output=True, text=True,
                                 env=dict(os.environ, DISPLAY=display))
         check(active.stdout.strip() == "Quorvane", f"as the active window under openbox ({active.stdout.strip()!r})")
+        # Minimised by the window manager, it goes to the tray and comes back from there.
+        xdotool(display, "search", "--onlyvisible", "--name", "^Quorvane$", "windowminimize")
+        wait("the main window hidden", lambda: copy.window("Quorvane") is None)
+        subprocess.run([BINARY], timeout=15,
+                       env={**os.environ, "XDG_RUNTIME_DIR": os.path.join(workdir, "runtime1"), **environment})
+        copy.wait_window("Quorvane")
+        check(True, "minimised, it goes to the tray, and a start brings it back")
         check(copy.terminate(), "the program ends cleanly on SIGTERM")
 
         # Two starts at the same moment make one copy; the other only brings its window.
