@@ -102,10 +102,10 @@ void CFileReceiveWorker::Run()
             // Blocking calls, one read and one reply per exchange as in the lock-step bound; the
             // stop's shutdown ends any wait.
             fcntl(m_hSocket, F_SETFL, fcntl(m_hSocket, F_GETFL) & ~O_NONBLOCK);
-            m_pGathered = std::make_unique<char[]>(STORE_BUFFER_SIZE);
-            char buffer[filewire::READ_SIZE];
+            m_pGathered.reset(new char[STORE_BUFFER_SIZE]);
             while (!IsStopped()) {
-                const ssize_t got = ReceiveData(buffer, sizeof buffer);
+                const char* buffer = nullptr;
+                const ssize_t got = ReceiveData(buffer);
                 if (got <= 0) {
                     // Everything the sender sent before its close is on the disk before the
                     // window hears of the close.
@@ -142,15 +142,23 @@ void CFileReceiveWorker::Run()
     End();
 }
 
-ssize_t CFileReceiveWorker::ReceiveData(char* buffer, size_t size)
+ssize_t CFileReceiveWorker::ReceiveData(const char*& data)
 {
+    // Room for a whole read is made while the sender's next chunk is on its way.
+    if (STORE_BUFFER_SIZE - m_nGathered < filewire::READ_SIZE && !FlushGathered()) {
+        Fail(errno);
+        return 0;
+    }
     // Intervals waited in vain since this call began.
     int silent = 0;
     for (;;) {
         // Progress held back goes out once the sender has been silent for its interval, the
         // gathered bytes once it has been silent for longer.
         SetReceiveTimeout(m_reports.HasHeldProgress() || m_nGathered > 0);
-        const ssize_t got = ::recv(m_hSocket, buffer, size, 0);
+        // The read lands right after the bytes gathered, so that storing it copies nothing.
+        char* const buffer = m_pGathered.get() + m_nGathered;
+        data = buffer;
+        const ssize_t got = ::recv(m_hSocket, buffer, filewire::READ_SIZE, 0);
         if (got >= 0) {
             return got;
         }
@@ -212,7 +220,10 @@ CFileReceiveWorker::StoreResult CFileReceiveWorker::Store(const char* data, size
             Fail(errno);
             return StoreResult::Ended;
         }
-        std::memcpy(m_pGathered.get() + m_nGathered, data, piece);
+        // In place unless a file's end came before it; then it moves to the emptied buffer's start.
+        if (data != m_pGathered.get() + m_nGathered) {
+            std::memmove(m_pGathered.get() + m_nGathered, data, piece);
+        }
         m_nGathered += piece;
         data += piece;
         length -= piece;

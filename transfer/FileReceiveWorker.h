@@ -81,8 +81,9 @@ private:
 
     CFileReceiveWorker(int socket, Batch batch, Storage storage, std::function<void()> deliver);
     void Run();
-    // The next read; 0 at the end of the stream or once stopped. Held progress goes out meanwhile.
-    ssize_t ReceiveData(char* buffer, size_t size);
+    // The next read, into the gathering buffer after the bytes gathered (data points to it); 0 at
+    // the end of the stream, once stopped or failed. Held progress goes out meanwhile.
+    ssize_t ReceiveData(const char*& data);
     void SetReceiveTimeout(bool timed);
     // Writes what is gathered to the current file; false (errno set) when the disk refused it.
     bool FlushGathered();
