@@ -132,7 +132,8 @@ double BoundRate(long long bytes)
     if (child == 0) {
         dup2(out[1], STDOUT_FILENO);
         const std::string size = std::to_string(bytes);
-        execl("/proc/self/exe", "bench_program_receive", "--bound", size.c_str(), static_cast<char*>(nullptr));
+        execl(
+            "/proc/self/exe", "bench_program_receive", "--bound", size.c_str(), static_cast<char*>(nullptr));
         _exit(3);
     }
     close(out[1]);
@@ -273,7 +274,8 @@ int main(int argc, char** argv)
     }
     QCoreApplication app(argc, argv);
     if (lan::HostCount() < 2 || qEnvironmentVariable("QUORVANE_BINARY").isEmpty()) {
-        std::fprintf(stderr, "run through tests/lan-run --hosts 2, with QUORVANE_BINARY naming the program\n");
+        std::fprintf(
+            stderr, "run through tests/lan-run --hosts 2, with QUORVANE_BINARY naming the program\n");
         return 2;
     }
     const long long megabytes = argc > 1 ? std::atoll(argv[1]) : 100;
@@ -302,13 +304,15 @@ int main(int argc, char** argv)
         programs.push_back(result.megabytesPerSecond);
         shares.push_back(result.megabytesPerSecond / bound);
         identical = identical && result.identical;
-        std::printf("round %d  four bound streams %7.2f MB/s  four batches into the copy %7.2f MB/s  (%3.0f %%)%s\n",
+        std::printf(
+            "round %d  four bound streams %7.2f MB/s  four batches into the copy %7.2f MB/s  (%3.0f %%)%s\n",
             round, bound, result.megabytesPerSecond, 100 * result.megabytesPerSecond / bound,
             result.identical ? "" : "  NOT ALL FINISHED WHOLE");
         std::fflush(stdout);
     }
-    std::printf("\n%lld MB per stream, %d rounds; medians: bound %.2f MB/s, copy %.2f MB/s = %.0f %% of the bound "
-                "(median of the round shares %.0f %%)\n",
+    std::printf(
+        "\n%lld MB per stream, %d rounds; medians: bound %.2f MB/s, copy %.2f MB/s = %.0f %% of the bound "
+        "(median of the round shares %.0f %%)\n",
         megabytes, rounds, Median(bounds), Median(programs), 100 * Median(programs) / Median(bounds),
         100 * Median(shares));
     std::printf("copy's resident size: %ld KiB before, %ld KiB after, peak %ld KiB; all files whole: %s\n",

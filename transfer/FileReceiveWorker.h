@@ -16,12 +16,13 @@
 
 // The data phase of one accepted batch, on a thread of its own: takes the connection's reads,
 // answers each with "OK" before storing it, divides the reads at file boundaries and writes the
-// files, gathering many reads into one write. Each file is written under a name that says it is incomplete and takes its own name only
-// once it is whole and on the disk, so a file already there is kept until then; the batch's last
-// read is answered only once every file is in place, so that the sender's "Finished" is true. What happens
-// reaches the user-interface thread through a queue, in order, progress at most every interval. The thread
-// and the connection share this object, so the window may close while a write is still under way: the stop
-// never waits, and the thread lets go of the file and the socket once its current write has returned.
+// files, gathering many reads into one write. Each file is written under a name that says it is
+// incomplete and takes its own name only once it is whole and on the disk, so a file already there
+// is kept until then; the batch's last read is answered only once every file is in place, so that
+// the sender's "Finished" is true. What happens reaches the user-interface thread through a queue,
+// in order, progress at most every interval. The thread and the connection share this object, so
+// the window may close while a write is still under way: the stop never waits, and the thread lets
+// go of the file and the socket once its current write has returned.
 class CFileReceiveWorker
 {
 public:
