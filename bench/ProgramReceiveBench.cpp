@@ -15,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -152,14 +153,48 @@ double BoundRate(long long bytes)
     return seconds > 0 ? STREAMS * bytes / 1e6 / seconds : 0;
 }
 
+// Processor time of a process's threads in microseconds, from /proc: the user-interface thread
+// (whose id is the process's) and all of them.
+struct CopyCpu
+{
+    long long ui = 0;
+    long long all = 0;
+};
+
+// utime + stime of a /proc stat file, in microseconds.
+long long StatCpu(const QString& path)
+{
+    QFile stat(path);
+    if (!stat.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    // Fields after the command's closing parenthesis: utime and stime are the 12th and 13th.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.size() < 13
+        ? 0
+        : (fields[11].toLongLong() + fields[12].toLongLong()) * 1000000 / sysconf(_SC_CLK_TCK);
+}
+
+// The process's figures count its threads that have ended too.
+CopyCpu ReadCopyCpu(qint64 pid)
+{
+    return {StatCpu(QString("/proc/%1/task/%1/stat").arg(pid)), StatCpu(QString("/proc/%1/stat").arg(pid))};
+}
+
 // Gives the go to the senders once all are accepted, and keeps the first start and the last end.
 struct StartLine
 {
     std::mutex lock;
     std::condition_variable changed;
     int accepted = 0;
+    int ended = 0;
     Clock::time_point start;
     Clock::time_point end;
+    // The copy's processor time when the data began and when the last sender was through.
+    qint64 copyPid = 0;
+    CopyCpu atStart;
+    CopyCpu atEnd;
 };
 
 // One minimal sender: the header, then (after the go) one file of data in lock-step.
@@ -185,6 +220,7 @@ bool MinimalSender(int index, const std::string& data, StartLine& line)
         line.changed.notify_all();
         line.changed.wait(guard, [&] { return line.accepted >= STREAMS; });
         if (line.start == Clock::time_point {}) {
+            line.atStart = ReadCopyCpu(line.copyPid);
             line.start = Clock::now();
         }
     }
@@ -200,6 +236,9 @@ bool MinimalSender(int index, const std::string& data, StartLine& line)
     {
         std::lock_guard guard(line.lock);
         line.end = std::max(line.end, Clock::now());
+        if (++line.ended == STREAMS) {
+            line.atEnd = ReadCopyCpu(line.copyPid);
+        }
     }
     close(fd);
     return whole;
@@ -209,12 +248,18 @@ struct Result
 {
     double megabytesPerSecond = 0;
     bool identical = false;
+    // The copy's processor time per exchange during the data, all threads and its
+    // user-interface thread, and the share of the data phase that thread was busy.
+    double cpuPerExchange = 0;
+    double uiPerExchange = 0;
+    double uiBusyShare = 0;
 };
 
 Result ProgramRate(RunningCopy& copy, const std::string& data)
 {
     QTemporaryDir target;
     StartLine line;
+    line.copyPid = copy.ProcessId();
     std::atomic<int> whole {0};
     std::vector<std::thread> senders;
     for (int i = 0; i < STREAMS; ++i) {
@@ -237,6 +282,10 @@ Result ProgramRate(RunningCopy& copy, const std::string& data)
     Result result;
     const double seconds = std::chrono::duration<double>(line.end - line.start).count();
     result.megabytesPerSecond = seconds > 0 ? STREAMS * data.size() / 1e6 / seconds : 0;
+    const double exchanges = STREAMS * static_cast<double>(data.size()) / filewire::CHUNK_SIZE;
+    result.cpuPerExchange = (line.atEnd.all - line.atStart.all) / exchanges;
+    result.uiPerExchange = (line.atEnd.ui - line.atStart.ui) / exchanges;
+    result.uiBusyShare = seconds > 0 ? (line.atEnd.ui - line.atStart.ui) / 1e6 / seconds : 0;
     // Each progress window ends with its "Finished" box, closed as a user would.
     int finished = 0;
     for (; finished < STREAMS; ++finished) {
@@ -305,8 +354,11 @@ int main(int argc, char** argv)
         shares.push_back(result.megabytesPerSecond / bound);
         identical = identical && result.identical;
         std::printf(
-            "round %d  four bound streams %7.2f MB/s  four batches into the copy %7.2f MB/s  (%3.0f %%)%s\n",
+            "round %d  four bound streams %7.2f MB/s  four batches into the copy %7.2f MB/s  (%3.0f %%)  "
+            "copy's processor time per exchange %.1f us, of it the UI thread %.1f us (busy %.0f %% of "
+            "the time)%s\n",
             round, bound, result.megabytesPerSecond, 100 * result.megabytesPerSecond / bound,
+            result.cpuPerExchange, result.uiPerExchange, 100 * result.uiBusyShare,
             result.identical ? "" : "  NOT ALL FINISHED WHOLE");
         std::fflush(stdout);
     }
