@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -101,13 +102,19 @@ void CFileReceiveWorker::Run()
             // Blocking calls, one read and one reply per exchange as in the lock-step bound; the
             // stop's shutdown ends any wait.
             fcntl(m_hSocket, F_SETFL, fcntl(m_hSocket, F_GETFL) & ~O_NONBLOCK);
-            char buffer[filewire::READ_SIZE];
+            m_pGathered.reset(new char[STORE_BUFFER_SIZE]);
             while (!IsStopped()) {
-                const ssize_t got = ReceiveData(buffer, sizeof buffer);
+                const char* buffer = nullptr;
+                const ssize_t got = ReceiveData(buffer);
                 if (got <= 0) {
-                    // Everything the sender sent before its close has been stored by now.
-                    if (!IsStopped()) {
-                        Post({Report::Closed, 0, 0, {}});
+                    // Everything the sender sent before its close is on the disk before the
+                    // window hears of the close.
+                    if (!IsStopped() && !m_bFailed) {
+                        if (FlushGathered()) {
+                            Post({Report::Closed, 0, 0, {}});
+                        } else {
+                            Fail(errno);
+                        }
                     }
                     break;
                 }
@@ -135,18 +142,33 @@ void CFileReceiveWorker::Run()
     End();
 }
 
-ssize_t CFileReceiveWorker::ReceiveData(char* buffer, size_t size)
+ssize_t CFileReceiveWorker::ReceiveData(const char*& data)
 {
+    // Room for a whole read is made while the sender's next chunk is on its way.
+    if (STORE_BUFFER_SIZE - m_nGathered < filewire::READ_SIZE && !FlushGathered()) {
+        Fail(errno);
+        return 0;
+    }
+    // Intervals waited in vain since this call began.
+    int silent = 0;
     for (;;) {
-        // Progress held back goes out once the sender has been silent for its interval.
-        SetReceiveTimeout(m_reports.HasHeldProgress());
-        const ssize_t got = ::recv(m_hSocket, buffer, size, 0);
+        // Progress held back goes out once the sender has been silent for its interval, the
+        // gathered bytes once it has been silent for longer.
+        SetReceiveTimeout(m_reports.HasHeldProgress() || m_nGathered > 0);
+        // The read lands right after the bytes gathered, so that storing it copies nothing.
+        char* const buffer = m_pGathered.get() + m_nGathered;
+        data = buffer;
+        const ssize_t got = ::recv(m_hSocket, buffer, filewire::READ_SIZE, 0);
         if (got >= 0) {
             return got;
         }
         const int error = errno;
         if (error == EAGAIN || error == EWOULDBLOCK) {
             m_reports.FlushHeldProgress();
+            if (++silent * CReportQueue::PROGRESS_INTERVAL >= STORE_QUIET && !FlushGathered()) {
+                Fail(errno);
+                return 0;
+            }
         } else if (error != EINTR) {
             return got;
         }
@@ -194,10 +216,15 @@ CFileReceiveWorker::StoreResult CFileReceiveWorker::Store(const char* data, size
 {
     while (length > 0 && m_nIndex < m_batch.names.size()) {
         const size_t piece = std::min<size_t>(length, m_batch.sizes[m_nIndex] - m_nFileReceived);
-        if (!WriteAll(data, piece)) {
+        if (m_nGathered + piece > STORE_BUFFER_SIZE && !FlushGathered()) {
             Fail(errno);
             return StoreResult::Ended;
         }
+        // In place unless a file's end came before it; then it moves to the emptied buffer's start.
+        if (data != m_pGathered.get() + m_nGathered) {
+            std::memmove(m_pGathered.get() + m_nGathered, data, piece);
+        }
+        m_nGathered += piece;
         data += piece;
         length -= piece;
         m_nFileReceived += static_cast<std::uint32_t>(piece);
@@ -263,6 +290,10 @@ bool CFileReceiveWorker::OpenCurrentFile()
 
 bool CFileReceiveWorker::PlaceCurrentFile()
 {
+    if (!FlushGathered()) {
+        Fail(errno);
+        return false;
+    }
     const int fd = std::exchange(m_hFile, -1);
     // A full disk or a quota may show only when the data is flushed, or at the close.
     if ((m_storage.sync ? m_storage.sync(fd) : ::fsync(fd)) != 0) {
@@ -295,6 +326,8 @@ bool CFileReceiveWorker::PlaceCurrentFile()
 
 void CFileReceiveWorker::CloseFile()
 {
+    // Bytes the disk refused, or those of a file given up, are not kept for another.
+    m_nGathered = 0;
     if (m_hFile >= 0) {
         ::close(m_hFile);
         m_hFile = -1;
@@ -309,8 +342,21 @@ void CFileReceiveWorker::CloseFile()
 void CFileReceiveWorker::Fail(int errnoValue)
 {
     // Nothing more is written and no reply goes out: the socket closes as the thread ends.
+    m_bFailed = true;
     CloseFile();
     Post({Report::Failed, 0, 0, DescribeFileError(m_batch.directory + m_batch.names[m_nIndex], errnoValue)});
+}
+
+bool CFileReceiveWorker::FlushGathered()
+{
+    if (m_nGathered == 0 || m_hFile < 0) {
+        return true;
+    }
+    if (!WriteAll(m_pGathered.get(), m_nGathered)) {
+        return false;
+    }
+    m_nGathered = 0;
+    return true;
 }
 
 bool CFileReceiveWorker::WriteAll(const char* data, size_t length)
@@ -332,6 +378,9 @@ bool CFileReceiveWorker::WriteAll(const char* data, size_t length)
 
 void CFileReceiveWorker::End()
 {
+    // A stop or a close keeps every byte that was answered; nothing is left to report a
+    // failure to.
+    FlushGathered();
     CloseFile();
     std::lock_guard lock(m_lock);
     ::close(m_hSocket);

@@ -16,12 +16,13 @@
 
 // The data phase of one accepted batch, on a thread of its own: takes the connection's reads,
 // answers each with "OK" before storing it, divides the reads at file boundaries and writes the
-// files. Each file is written under a name that says it is incomplete and takes its own name only
-// once it is whole and on the disk, so a file already there is kept until then; the batch's last
-// read is answered only once every file is in place, so that the sender's "Finished" is true. What happens
-// reaches the user-interface thread through a queue, in order, progress at most every interval. The thread
-// and the connection share this object, so the window may close while a write is still under way: the stop
-// never waits, and the thread lets go of the file and the socket once its current write has returned.
+// files, gathering many reads into one write. Each file is written under a name that says it is
+// incomplete and takes its own name only once it is whole and on the disk, so a file already there
+// is kept until then; the batch's last read is answered only once every file is in place, so that
+// the sender's "Finished" is true. What happens reaches the user-interface thread through a queue,
+// in order, progress at most every interval. The thread and the connection share this object, so
+// the window may close while a write is still under way: the stop never waits, and the thread lets
+// go of the file and the socket once its current write has returned.
 class CFileReceiveWorker
 {
 public:
@@ -36,6 +37,12 @@ public:
     // What the thread tells the user-interface thread, in the order it happened. Closed: the
     // sender left before the total.
     using Report = CReportQueue::Report;
+    // Answered bytes are gathered up to this much before they go to the file in one write.
+    static constexpr size_t STORE_BUFFER_SIZE = 256 * 1024;
+    // Bytes gathered go to the file once the sender has been silent this long, so that answered
+    // bytes do not wait in memory while nothing arrives.
+    static constexpr std::chrono::milliseconds STORE_QUIET {100};
+
     // Stores bytes in a file; a ::write in all but tests, which play a slow disk with it.
     using FileWriter = std::function<ssize_t(int fd, const char* data, size_t length)>;
     // Flushes or closes a file: ::fsync and ::close in all but tests, which play a failing disk.
@@ -75,9 +82,12 @@ private:
 
     CFileReceiveWorker(int socket, Batch batch, Storage storage, std::function<void()> deliver);
     void Run();
-    // The next read; 0 at the end of the stream or once stopped. Held progress goes out meanwhile.
-    ssize_t ReceiveData(char* buffer, size_t size);
+    // The next read, into the gathering buffer after the bytes gathered (data points to it); 0 at
+    // the end of the stream, once stopped or failed. Held progress goes out meanwhile.
+    ssize_t ReceiveData(const char*& data);
     void SetReceiveTimeout(bool timed);
+    // Writes what is gathered to the current file; false (errno set) when the disk refused it.
+    bool FlushGathered();
     // False when the reply could not go out whole (stopped, or the sender is gone).
     bool ReplyOk();
     StoreResult Store(const char* data, size_t length);
@@ -103,8 +113,13 @@ private:
     CString m_strIncompletePath;
     std::uint32_t m_nFileReceived = 0;
     std::uint32_t m_nBatchReceived = 0;
-    // Reads time out (after an interval) only while progress is held back.
+    // Reads time out (after an interval) only while progress or gathered bytes are held back.
     bool m_bTimedReceive = false;
+    // A storage failure has been reported; nothing more is.
+    bool m_bFailed = false;
+    // Bytes of the current file answered but not yet written.
+    std::unique_ptr<char[]> m_pGathered;
+    size_t m_nGathered = 0;
 
     std::atomic<bool> m_bStop {false};
     // Guards the socket's descriptor against its close: the stop shuts it down meanwhile, and a

@@ -7,34 +7,32 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <optional>
 #include <utility>
 
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-// How long a worker waiting for the socket sleeps before it looks at the stop request again;
-// the stop event normally wakes it sooner.
-constexpr int WRITE_POLL_MS = 100;
+// The worker reads its file ahead in blocks of this size: one read of the disk for hundreds of
+// chunks.
+constexpr size_t READ_AHEAD_SIZE = 1024 * 1024;
 
-int MillisecondsUntil(std::chrono::steady_clock::time_point moment)
+void SetBlocking(int fd, bool blocking)
 {
-    using namespace std::chrono;
-    return static_cast<int>(
-        std::max<std::int64_t>(0, ceil<milliseconds>(moment - steady_clock::now()).count()));
+    const int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
 }
 
 } // namespace
 
 CFileSocket::CFileSocket()
-    : m_hStopEvent(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
-    , m_reports([this] { DeliverReports(); })
+    : m_reports([this] { DeliverReports(); })
 {
 }
 
@@ -49,9 +47,6 @@ CFileSocket::~CFileSocket()
     }
     if (m_hFile >= 0) {
         ::close(m_hFile);
-    }
-    if (m_hStopEvent >= 0) {
-        ::close(m_hStopEvent);
     }
 }
 
@@ -242,6 +237,8 @@ void CFileSocket::StartTransfer()
         Finish();
         return;
     }
+    // The worker waits in blocking calls, which the stop ends by shutting the socket down.
+    SetBlocking(m_hSocket, true);
     m_worker = std::thread([this] { WorkerProc(); });
 }
 
@@ -253,6 +250,8 @@ bool CFileSocket::OpenCurrentFile()
             m_hFile = -1;
         }
         m_nFileSent = 0;
+        m_nAheadAt = 0;
+        m_nAhead = 0;
         if (m_nIndex >= m_names.size()) {
             return true;
         }
@@ -345,6 +344,7 @@ void CFileSocket::DeliverReports()
 
 void CFileSocket::WorkerProc()
 {
+    m_pAhead.reset(new char[READ_AHEAD_SIZE]);
     for (;;) {
         const ChunkResult result = SendChunk();
         if (result == ChunkResult::Ended) {
@@ -386,20 +386,14 @@ CFileSocket::ChunkResult CFileSocket::SendChunk()
             return ChunkResult::Ended;
         }
     }
-    char chunk[filewire::CHUNK_SIZE];
-    // A file that grew since its size went out is sent only up to that size.
-    const size_t wanted = std::min<size_t>(sizeof chunk, m_sizes[m_nIndex] - m_nFileSent);
-    const ssize_t got = ::pread(m_hFile, chunk, wanted, m_nFileSent);
-    const int error = errno;
-    if (got <= 0) {
-        // Unreadable, or shorter than announced: padding would send bytes that are not the file.
-        const CString path = PathOf(m_nIndex);
-        Post({Report::Failed, 0, 0,
-            got < 0 ? DescribeFileError(path, error)
-                    : path + " has become shorter since it was offered; the transfer was stopped."});
+    if (!ReadAhead()) {
         return ChunkResult::Ended;
     }
-    if (!WriteWhole(chunk, static_cast<size_t>(got))) {
+    const size_t length
+        = std::min<size_t>({filewire::CHUNK_SIZE, m_nAhead - m_nAheadAt, m_sizes[m_nIndex] - m_nFileSent});
+    const char* chunk = m_pAhead.get() + m_nAheadAt;
+    m_nAheadAt += length;
+    if (!WriteWhole(chunk, length)) {
         if (!m_bStop) {
             // What the socket refused is not counted; the connection is gone.
             Post({Report::Closed, 0, 0, {}});
@@ -409,13 +403,45 @@ CFileSocket::ChunkResult CFileSocket::SendChunk()
     return m_nBatchSent == m_nTotal ? ChunkResult::BatchSent : ChunkResult::Sent;
 }
 
+bool CFileSocket::ReadAhead()
+{
+    const size_t left = m_sizes[m_nIndex] - m_nFileSent;
+    const size_t wanted = std::min<size_t>(filewire::CHUNK_SIZE, left);
+    if (m_nAhead - m_nAheadAt >= wanted) {
+        return true;
+    }
+    // What is left of the block moves to its front, so that a chunk never ends at a block's end
+    // rather than at the file's.
+    const size_t kept = m_nAhead - m_nAheadAt;
+    std::memmove(m_pAhead.get(), m_pAhead.get() + m_nAheadAt, kept);
+    m_nAheadAt = 0;
+    m_nAhead = kept;
+    // A file that grew since its size went out is read only up to that size.
+    const size_t room = std::min(READ_AHEAD_SIZE - kept, left - kept);
+    const ssize_t got = ::pread(m_hFile, m_pAhead.get() + kept, room, static_cast<off_t>(m_nFileSent + kept));
+    const int error = errno;
+    if (got > 0) {
+        m_nAhead += static_cast<size_t>(got);
+    }
+    if (got < 0 || m_nAhead == 0) {
+        // Unreadable, or shorter than announced: padding would send bytes that are not the file.
+        const CString path = PathOf(m_nIndex);
+        Post({Report::Failed, 0, 0,
+            got < 0 ? DescribeFileError(path, error)
+                    : path + " has become shorter since it was offered; the transfer was stopped."});
+        return false;
+    }
+    return true;
+}
+
 bool CFileSocket::WriteWhole(const char* data, size_t length)
 {
     while (length > 0) {
         if (m_bStop) {
             return false;
         }
-        const int sent = Send(data, static_cast<int>(length));
+        // Blocks while the socket's buffer is full; the stop's shutdown ends the wait.
+        const ssize_t sent = ::send(m_hSocket, data, length, MSG_NOSIGNAL);
         if (sent > 0) {
             m_nFileSent += static_cast<std::uint32_t>(sent);
             m_nBatchSent += static_cast<std::uint32_t>(sent);
@@ -423,9 +449,7 @@ bool CFileSocket::WriteWhole(const char* data, size_t length)
             length -= static_cast<size_t>(sent);
             continue;
         }
-        if (sent == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
-            pollfd watched[2] = {{m_hSocket, POLLOUT, 0}, {m_hStopEvent, POLLIN, 0}};
-            ::poll(watched, 2, WRITE_POLL_MS);
+        if (sent < 0 && errno == EINTR) {
             continue;
         }
         return false;
@@ -435,63 +459,69 @@ bool CFileSocket::WriteWhole(const char* data, size_t length)
 
 CFileSocket::WaitResult CFileSocket::AwaitReply(int timeoutMs)
 {
-    using std::chrono::steady_clock;
+    using namespace std::chrono;
     std::optional<steady_clock::time_point> deadline;
     if (timeoutMs >= 0) {
-        deadline = steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        deadline = steady_clock::now() + milliseconds(timeoutMs);
     }
     for (;;) {
-        int wait = deadline ? MillisecondsUntil(*deadline) : -1;
-        // Progress held back goes out when its interval is over, replies or not.
-        if (m_reports.HasHeldProgress()) {
-            const int due = MillisecondsUntil(m_reports.NextProgress());
-            wait = wait < 0 ? due : std::min(wait, due);
+        // A blocking read, so that an exchange costs one call. Its time limit stays at the progress
+        // interval while the pacing leaves more, so that it is rarely set again: held progress
+        // goes out when that interval is over, replies or not.
+        microseconds wait {0};
+        if (deadline || m_reports.HasHeldProgress()) {
+            wait = CReportQueue::PROGRESS_INTERVAL;
         }
-        // Without a stop event the stop request is looked at between short waits.
-        if (m_hStopEvent < 0 && (wait < 0 || wait > WRITE_POLL_MS)) {
-            wait = WRITE_POLL_MS;
+        if (deadline) {
+            const auto left = ceil<microseconds>(*deadline - steady_clock::now());
+            if (left <= microseconds::zero()) {
+                return WaitResult::TimedOut;
+            }
+            wait = std::min(wait, left);
         }
-        pollfd watched[2] = {{m_hSocket, POLLIN, 0}, {m_hStopEvent, POLLIN, 0}};
-        const int ready = ::poll(watched, 2, wait);
+        SetReceiveTimeout(wait);
+        // One read is one reply, whatever it holds: the receiver answers each of its reads.
+        char reply[filewire::READ_SIZE];
+        const ssize_t received = ::recv(m_hSocket, reply, sizeof reply, 0);
+        const int error = errno;
         if (m_bStop) {
             return WaitResult::Stopped;
         }
-        if (ready == 0) {
-            if (m_reports.HasHeldProgress() && steady_clock::now() >= m_reports.NextProgress()) {
-                m_reports.FlushHeldProgress();
-            }
-            if (deadline && steady_clock::now() >= *deadline) {
-                return WaitResult::TimedOut;
-            }
-            continue;
-        }
-        if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return WaitResult::Closed;
-        }
-        // One read is one reply, whatever it holds: the receiver answers each of its reads.
-        char reply[filewire::READ_SIZE];
-        const int received = Receive(reply, sizeof reply);
         if (received > 0) {
             return WaitResult::Reply;
         }
-        if (received == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
+        if (received < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
+            if (m_reports.HasHeldProgress() && steady_clock::now() >= m_reports.NextProgress()) {
+                m_reports.FlushHeldProgress();
+            }
+            continue;
+        }
+        if (received < 0 && error == EINTR) {
             continue;
         }
         return WaitResult::Closed;
     }
 }
 
+void CFileSocket::SetReceiveTimeout(std::chrono::microseconds timeout)
+{
+    if (timeout == m_receiveTimeout) {
+        return;
+    }
+    timeval limit {};
+    limit.tv_sec = static_cast<time_t>(timeout.count() / 1000000);
+    limit.tv_usec = static_cast<suseconds_t>(timeout.count() % 1000000);
+    setsockopt(m_hSocket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    m_receiveTimeout = timeout;
+}
+
 void CFileSocket::StopWorker()
 {
     m_bStop = true;
-    if (m_hStopEvent >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = ::write(m_hStopEvent, &one, sizeof one);
-    }
     if (m_worker.joinable()) {
+        // Ends the worker's blocking send or receive at once; the receiver sees the end now.
+        ::shutdown(m_hSocket, SHUT_RDWR);
         m_worker.join();
+        SetBlocking(m_hSocket, false);
     }
 }

@@ -5,6 +5,7 @@
 #include "transfer/ReportQueue.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <thread>
@@ -16,8 +17,10 @@ class ISendFileWindow;
 
 // The sending end of one file transmission: conducts the header on the user-interface thread,
 // then hands the whole data phase to a worker thread of its own. The worker sends a chunk, waits
-// for the receiver's reply (or the pacing interval) on the socket itself, and reports to the
-// user-interface thread through a queue, so that no reply has to pass through the event loop.
+// for the receiver's reply (or the pacing interval) in a blocking read of the socket itself, and
+// reports to the user-interface thread through a queue, so that no reply has to pass through the
+// event loop. It reads each file ahead in large blocks, so that an exchange costs one send and one
+// receive.
 class CFileSocket : public CAsyncSocket
 {
 public:
@@ -81,7 +84,11 @@ private:
     void WorkerProc();
     ChunkResult SendChunk();
     bool WriteWhole(const char* data, size_t length);
+    // Makes the next bytes of the current file ready in the read-ahead block; false once reported.
+    bool ReadAhead();
     WaitResult AwaitReply(int timeoutMs);
+    // The socket's receive time limit, set only when it changes; zero waits without limit.
+    void SetReceiveTimeout(std::chrono::microseconds timeout);
     void StopWorker();
     // User-interface thread: hands what the worker reported to the windows, in order.
     void DeliverReports();
@@ -108,10 +115,14 @@ private:
     int m_hFile = -1;
     std::uint32_t m_nFileSent = 0;
     std::uint32_t m_nBatchSent = 0;
+    // The current file read ahead: the block holds its bytes from m_nFileSent on, up to m_nAhead.
+    std::unique_ptr<char[]> m_pAhead;
+    size_t m_nAheadAt = 0;
+    size_t m_nAhead = 0;
+    std::chrono::microseconds m_receiveTimeout {0};
 
     std::atomic<bool> m_bStop {false};
-    // Wakes a worker that waits for the socket.
-    int m_hStopEvent = -1;
+    // The stop shuts the socket down, which ends the worker's blocking send or receive at once.
     std::thread m_worker;
 
     // Progress is passed on at most every interval; what is held back goes out before any other

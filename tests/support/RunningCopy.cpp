@@ -329,6 +329,11 @@ long RunningCopy::PeakResidentKiB() const
     return StatusField(m_process->processId(), "VmHWM");
 }
 
+qint64 RunningCopy::ProcessId() const
+{
+    return m_process->processId();
+}
+
 int RunningCopy::OpenDescriptors() const
 {
     return static_cast<int>(QDir(QStringLiteral("/proc/%1/fd").arg(m_process->processId()))

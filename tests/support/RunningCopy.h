@@ -62,6 +62,8 @@ public:
     long ResidentKiB() const;
     long PeakResidentKiB() const;
     int OpenDescriptors() const;
+    // The copy's process id, for reading its threads' figures from /proc.
+    qint64 ProcessId() const;
     QString Identity() const;
     QString Address() const;
     QString ErrorOutput();

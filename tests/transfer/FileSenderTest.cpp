@@ -136,11 +136,12 @@ TEST_F(FileSenderTest, ChunksNeverCrossAFileAndEmptyFilesArePassedOver)
 }
 
 // A receiver that answers each read at once, from a thread of its own: the reply to the last chunk
-// of a file can then arrive before the worker has counted that chunk.
+// of a file can then arrive before the worker has counted that chunk. A file longer than the
+// worker's read-ahead still goes in whole chunks, the file's last one alone shorter.
 TEST_F(FileSenderTest, PromptRepliesAtFileBoundariesNeverStallTheBatch)
 {
-    std::vector<std::pair<std::string, std::string>> files;
-    size_t total = 0;
+    std::vector<std::pair<std::string, std::string>> files = {{"long", Pattern(1050500, 'L')}};
+    size_t total = files[0].second.size();
     for (int i = 0; i < 60; ++i) {
         files.emplace_back(
             "f" + std::to_string(i), Pattern(i % 3 == 0 ? 2000 : 4000, static_cast<char>('a' + i % 26)));
@@ -152,6 +153,7 @@ TEST_F(FileSenderTest, PromptRepliesAtFileBoundariesNeverStallTheBatch)
     receiver.Send("OK");
 
     std::string data;
+    std::vector<size_t> shortReads;
     std::thread prompt([&] {
         char buffer[65536];
         while (data.size() < total) {
@@ -164,6 +166,9 @@ TEST_F(FileSenderTest, PromptRepliesAtFileBoundariesNeverStallTheBatch)
                 return;
             }
             data.append(buffer, static_cast<size_t>(got));
+            if (got != 2000) {
+                shortReads.push_back(static_cast<size_t>(got));
+            }
             ::send(receiver.Fd(), "OK", 2, MSG_NOSIGNAL);
         }
     });
@@ -176,6 +181,7 @@ TEST_F(FileSenderTest, PromptRepliesAtFileBoundariesNeverStallTheBatch)
         expected += bytes;
     }
     EXPECT_TRUE(data == expected);
+    EXPECT_EQ(shortReads, (std::vector<size_t> {500}));
 }
 
 TEST_F(FileSenderTest, EmptyBatchFinishesOnAcceptance)

@@ -1,0 +1,374 @@
+// Four batches at once into a running copy of the program, its windows open, against four
+// lock-step bound streams measured just before, round after round:
+//
+//   QUORVANE_BINARY=$PWD/build-rel/quorvane QT_QPA_PLATFORM=offscreen \
+//       tests/lan-run --hosts 2 -- build-rel/bench/bench_program_receive [megabytes per stream] [rounds]
+//
+// The copy runs on host 1 and is driven through its automation socket, as a user would: each
+// File Request window gets "Save As" and a directory of its own. Four minimal senders on host 2
+// (plain blocking calls, one file each, each chunk waiting for its reply) start their data once
+// all four are accepted; the time runs from then until the last reply of the last one.
+#include "tests/support/Lan.h"
+#include "tests/support/RunningCopy.h"
+#include "tests/support/Wait.h"
+#include "transfer/FileProtocol.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int STREAMS = 4;
+constexpr unsigned BOUND_PORT = 5002;
+using Clock = std::chrono::steady_clock;
+
+bool ReadExactly(int fd, char* buffer, size_t length)
+{
+    while (length > 0) {
+        const ssize_t got = recv(fd, buffer, length, 0);
+        if (got <= 0) {
+            return false;
+        }
+        buffer += got;
+        length -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+// A stream socket on host 2, connected to host 1's port, without delayed chunks.
+int ConnectFromHost2(unsigned port)
+{
+    const int fd = lan::OpenSocketOn(2, SOCK_STREAM);
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    const sockaddr_in to = lan::SocketAddress(1, port);
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// --bound BYTES: the bound's four clients, in a process of their own as the senders are in
+// another process than the copy (a wake-up within one process is cheaper). Prints the time in
+// microseconds until the last ends, or 0.
+int RunBoundClients(long long bytes)
+{
+    std::atomic<bool> failed {false};
+    std::vector<std::thread> threads;
+    const auto start = Clock::now();
+    for (int i = 0; i < STREAMS; ++i) {
+        threads.emplace_back([&] {
+            const int fd = ConnectFromHost2(BOUND_PORT);
+            char chunk[2000] = {};
+            char reply[2];
+            for (long long sent = 0; fd >= 0 && sent < bytes; sent += sizeof chunk) {
+                if (send(fd, chunk, sizeof chunk, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof chunk)
+                    || !ReadExactly(fd, reply, sizeof reply)) {
+                    failed = true;
+                    break;
+                }
+            }
+            failed = failed || fd < 0;
+            if (fd >= 0) {
+                close(fd);
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+    std::printf("%lld\n", failed ? 0LL : static_cast<long long>(elapsed.count()));
+    return failed ? 1 : 0;
+}
+
+// Four lock-step streams at once, host 2 to host 1; MB/s of all four.
+double BoundRate(long long bytes)
+{
+    const int listener = lan::OpenSocketOn(1, SOCK_STREAM);
+    const int on = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const sockaddr_in any = lan::SocketAddress("0.0.0.0", BOUND_PORT);
+    bind(listener, reinterpret_cast<const sockaddr*>(&any), sizeof any);
+    listen(listener, STREAMS);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < STREAMS; ++i) {
+        threads.emplace_back([listener] {
+            const int fd = accept(listener, nullptr, nullptr);
+            const int yes = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+            char chunk[2000];
+            while (ReadExactly(fd, chunk, sizeof chunk)) {
+                send(fd, "OK", 2, MSG_NOSIGNAL);
+            }
+            close(fd);
+        });
+    }
+    int out[2];
+    if (pipe(out) != 0) {
+        return 0;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        const std::string size = std::to_string(bytes);
+        execl(
+            "/proc/self/exe", "bench_program_receive", "--bound", size.c_str(), static_cast<char*>(nullptr));
+        _exit(3);
+    }
+    close(out[1]);
+    std::string printed;
+    char buffer[64];
+    for (ssize_t got; (got = read(out[0], buffer, sizeof buffer)) > 0;) {
+        printed.append(buffer, static_cast<size_t>(got));
+    }
+    close(out[0]);
+    waitpid(child, nullptr, 0);
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    const double seconds = std::atof(printed.c_str()) / 1e6;
+    close(listener);
+    return seconds > 0 ? STREAMS * bytes / 1e6 / seconds : 0;
+}
+
+// Processor time of a process's threads in microseconds, from /proc: the user-interface thread
+// (whose id is the process's) and all of them.
+struct CopyCpu
+{
+    long long ui = 0;
+    long long all = 0;
+};
+
+// utime + stime of a /proc stat file, in microseconds.
+long long StatCpu(const QString& path)
+{
+    QFile stat(path);
+    if (!stat.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    // Fields after the command's closing parenthesis: utime and stime are the 12th and 13th.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.size() < 13
+        ? 0
+        : (fields[11].toLongLong() + fields[12].toLongLong()) * 1000000 / sysconf(_SC_CLK_TCK);
+}
+
+// The process's figures count its threads that have ended too.
+CopyCpu ReadCopyCpu(qint64 pid)
+{
+    return {StatCpu(QString("/proc/%1/task/%1/stat").arg(pid)), StatCpu(QString("/proc/%1/stat").arg(pid))};
+}
+
+// Gives the go to the senders once all are accepted, and keeps the first start and the last end.
+struct StartLine
+{
+    std::mutex lock;
+    std::condition_variable changed;
+    int accepted = 0;
+    int ended = 0;
+    Clock::time_point start;
+    Clock::time_point end;
+    // The copy's processor time when the data began and when the last sender was through.
+    qint64 copyPid = 0;
+    CopyCpu atStart;
+    CopyCpu atEnd;
+};
+
+// One minimal sender: the header, then (after the go) one file of data in lock-step.
+bool MinimalSender(int index, const std::string& data, StartLine& line)
+{
+    const int fd = ConnectFromHost2(filewire::PORT);
+    if (fd < 0) {
+        return false;
+    }
+    char reply[filewire::READ_SIZE];
+    const auto exchange = [&](const std::string& message) {
+        return send(fd, message.data(), message.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(message.size())
+            && recv(fd, reply, sizeof reply, 0) > 0;
+    };
+    const bool header = exchange("bench" + std::to_string(index) + " (host2)")
+        && exchange(filewire::EncodeNumber(1)) && exchange("stream" + std::to_string(index) + ".bin")
+        && exchange(filewire::EncodeNumber(static_cast<std::uint32_t>(data.size())))
+        // The reply to the description is the acceptance.
+        && exchange("bench\r\n");
+    {
+        std::unique_lock guard(line.lock);
+        ++line.accepted;
+        line.changed.notify_all();
+        line.changed.wait(guard, [&] { return line.accepted >= STREAMS; });
+        if (line.start == Clock::time_point {}) {
+            line.atStart = ReadCopyCpu(line.copyPid);
+            line.start = Clock::now();
+        }
+    }
+    // QUORVANE_BENCH_HOT=1: every chunk from the first megabyte, which stays in the cache as the
+    // bound's one buffer does; shows what reading cold data costs the senders.
+    const size_t window = qEnvironmentVariableIntValue("QUORVANE_BENCH_HOT") ? 1000 * 1000 : data.size();
+    bool whole = header;
+    for (size_t at = 0; whole && at < data.size(); at += filewire::CHUNK_SIZE) {
+        const size_t length = std::min<size_t>(filewire::CHUNK_SIZE, data.size() - at);
+        whole = send(fd, data.data() + at % window, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length)
+            && recv(fd, reply, sizeof reply, 0) > 0;
+    }
+    {
+        std::lock_guard guard(line.lock);
+        line.end = std::max(line.end, Clock::now());
+        if (++line.ended == STREAMS) {
+            line.atEnd = ReadCopyCpu(line.copyPid);
+        }
+    }
+    close(fd);
+    return whole;
+}
+
+struct Result
+{
+    double megabytesPerSecond = 0;
+    bool identical = false;
+    // The copy's processor time per exchange during the data, all threads and its
+    // user-interface thread, and the share of the data phase that thread was busy.
+    double cpuPerExchange = 0;
+    double uiPerExchange = 0;
+    double uiBusyShare = 0;
+};
+
+Result ProgramRate(RunningCopy& copy, const std::string& data)
+{
+    QTemporaryDir target;
+    StartLine line;
+    line.copyPid = copy.ProcessId();
+    std::atomic<int> whole {0};
+    std::vector<std::thread> senders;
+    for (int i = 0; i < STREAMS; ++i) {
+        senders.emplace_back([&, i] { whole += MinimalSender(i, data, line) ? 1 : 0; });
+    }
+    // Accepts each request as a user would, each into a directory of its own.
+    for (int i = 0; i < STREAMS; ++i) {
+        const auto offer = copy.WaitForWindow("File Request");
+        if (!offer) {
+            break;
+        }
+        const QString directory = target.filePath(QString("t%1").arg(i));
+        QDir().mkpath(directory);
+        copy.Click(*offer, "Save As");
+        copy.AnswerFileDialog(directory, "Choose");
+    }
+    for (std::thread& sender : senders) {
+        sender.join();
+    }
+    Result result;
+    const double seconds = std::chrono::duration<double>(line.end - line.start).count();
+    result.megabytesPerSecond = seconds > 0 ? STREAMS * data.size() / 1e6 / seconds : 0;
+    const double exchanges = STREAMS * static_cast<double>(data.size()) / filewire::CHUNK_SIZE;
+    result.cpuPerExchange = (line.atEnd.all - line.atStart.all) / exchanges;
+    result.uiPerExchange = (line.atEnd.ui - line.atStart.ui) / exchanges;
+    result.uiBusyShare = seconds > 0 ? (line.atEnd.ui - line.atStart.ui) / 1e6 / seconds : 0;
+    // Each progress window ends with its "Finished" box, closed as a user would.
+    int finished = 0;
+    for (; finished < STREAMS; ++finished) {
+        const auto box = copy.WaitForMessageBox("Finished");
+        if (!box) {
+            break;
+        }
+        copy.Click(*box, "OK");
+    }
+    result.identical = whole == STREAMS && finished == STREAMS;
+    // Which request was accepted into which directory depends on the order the windows came in.
+    for (int i = 0; i < STREAMS && result.identical; ++i) {
+        const QFileInfoList files = QDir(target.filePath(QString("t%1").arg(i))).entryInfoList(QDir::Files);
+        result.identical = files.size() == 1 && files.front().size() == static_cast<qint64>(data.size());
+    }
+    if (!result.identical) {
+        std::fprintf(stderr, "senders whole: %d, Finished boxes: %d\n", whole.load(), finished);
+    }
+    return result;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 3 && std::string(argv[1]) == "--bound") {
+        return RunBoundClients(std::atoll(argv[2]));
+    }
+    QCoreApplication app(argc, argv);
+    if (lan::HostCount() < 2 || qEnvironmentVariable("QUORVANE_BINARY").isEmpty()) {
+        std::fprintf(
+            stderr, "run through tests/lan-run --hosts 2, with QUORVANE_BINARY naming the program\n");
+        return 2;
+    }
+    const long long megabytes = argc > 1 ? std::atoll(argv[1]) : 100;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+    std::string data(static_cast<size_t>(megabytes * 1000 * 1000), '\0');
+    unsigned seed = 1;
+    for (char& byte : data) {
+        seed = seed * 1103515245 + 12345;
+        byte = static_cast<char>(seed >> 16);
+    }
+
+    RunningCopy copy(1);
+    if (!copy.IsRunning()) {
+        std::fprintf(stderr, "the copy did not start\n");
+        return 1;
+    }
+    const long residentBefore = copy.ResidentKiB();
+    std::vector<double> bounds;
+    std::vector<double> programs;
+    std::vector<double> shares;
+    bool identical = true;
+    for (int round = 1; round <= rounds; ++round) {
+        const double bound = BoundRate(static_cast<long long>(data.size()));
+        const Result result = ProgramRate(copy, data);
+        bounds.push_back(bound);
+        programs.push_back(result.megabytesPerSecond);
+        shares.push_back(result.megabytesPerSecond / bound);
+        identical = identical && result.identical;
+        std::printf(
+            "round %d  four bound streams %7.2f MB/s  four batches into the copy %7.2f MB/s  (%3.0f %%)  "
+            "copy's processor time per exchange %.1f us, of it the UI thread %.1f us (busy %.0f %% of "
+            "the time)%s\n",
+            round, bound, result.megabytesPerSecond, 100 * result.megabytesPerSecond / bound,
+            result.cpuPerExchange, result.uiPerExchange, 100 * result.uiBusyShare,
+            result.identical ? "" : "  NOT ALL FINISHED WHOLE");
+        std::fflush(stdout);
+    }
+    std::printf(
+        "\n%lld MB per stream, %d rounds; medians: bound %.2f MB/s, copy %.2f MB/s = %.0f %% of the bound "
+        "(median of the round shares %.0f %%)\n",
+        megabytes, rounds, Median(bounds), Median(programs), 100 * Median(programs) / Median(bounds),
+        100 * Median(shares));
+    std::printf("copy's resident size: %ld KiB before, %ld KiB after, peak %ld KiB; all files whole: %s\n",
+        residentBefore, copy.ResidentKiB(), copy.PeakResidentKiB(), identical ? "yes" : "NO");
+    copy.Terminate();
+    return identical ? 0 : 1;
+}
