@@ -2,6 +2,7 @@
 
 #include "app/SendListener.h"
 #include "app/SendRequestParser.h"
+#include "framework/QtText.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -29,8 +30,7 @@ int Fail(const CString& reason, const QString& advice = {})
         QDBusMessage notify = QDBusMessage::createMethodCall("org.freedesktop.Notifications",
             "/org/freedesktop/Notifications", "org.freedesktop.Notifications", "Notify");
         // The body may be read as markup, and the reason can hold a path.
-        QString body
-            = "The files were not sent: " + QString::fromLocal8Bit(reason.c_str()).toHtmlEscaped() + ".";
+        QString body = "The files were not sent: " + ToQString(reason).toHtmlEscaped() + ".";
         if (!advice.isEmpty()) {
             body += ' ' + advice;
         }
@@ -68,7 +68,7 @@ HandOver HandRequestOver(const CString& socketPath, const CString& request, int 
         if (socket.bytesAvailable() == 0
             && !socket.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
             return socket.state() == QLocalSocket::UnconnectedState && answer.isEmpty() ? HandOver::Refused
-                                                                                         : HandOver::NoAnswer;
+                                                                                        : HandOver::NoAnswer;
         }
         answer += socket.read(answerSize - answer.size());
     }
@@ -83,7 +83,8 @@ bool HandFilesOver(const CString& socketPath, const std::vector<CString>& paths,
 int ShowRunningCopy(const CString& socketPath, const CString& startupId)
 {
     // An id the request cannot carry is not passed on; the window still comes.
-    const bool usable = startupId.size() <= sendwire::MAX_PATH_LENGTH && startupId.find('\0') == CString::npos;
+    const bool usable
+        = startupId.size() <= sendwire::MAX_PATH_LENGTH && startupId.find('\0') == CString::npos;
     switch (HandRequestOver(socketPath, sendwire::EncodeShowRequest(usable ? startupId : CString()))) {
     case HandOver::Answered:
         return 0;

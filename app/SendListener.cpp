@@ -195,7 +195,7 @@ bool CSendListener::Start(const CString& path)
     // Not UserAccessOption: Qt gives the socket 0700 with it, by way of a temporary directory.
     m_server.setSocketOptions(QLocalServer::NoOptions);
     if (!m_server.listen(name)) {
-        Warn(path, m_server.errorString().toLocal8Bit().constData());
+        Warn(path, m_server.errorString().toUtf8().constData());
         return false;
     }
     // Only this user may hand files over, whatever the umask and the directory allow.

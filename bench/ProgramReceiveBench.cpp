@@ -1,8 +1,8 @@
 // Four batches at once into a running copy of the program, its windows open, against four
 // lock-step bound streams measured just before, round after round:
 //
-//   QUORVANE_BINARY=$PWD/build-rel/quorvane QT_QPA_PLATFORM=offscreen \
-//       tests/lan-run --hosts 2 -- build-rel/bench/bench_program_receive [megabytes per stream] [rounds]
+//   export QUORVANE_BINARY=$PWD/build-rel/quorvane QT_QPA_PLATFORM=offscreen
+//   tests/lan-run --hosts 2 -- build-rel/bench/bench_program_receive [megabytes per stream] [rounds]
 //
 // The copy runs on host 1 and is driven through its automation socket, as a user would: each
 // File Request window gets "Save As" and a directory of its own. Four minimal senders on host 2

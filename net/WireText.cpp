@@ -228,8 +228,9 @@ std::optional<CString> FromCodePage(std::string_view bytes, CConverters::Kind ki
     if (!converter) {
         return CString(bytes);
     }
-    // No character of these code pages takes fewer bytes than UTF-16 units.
-    std::u16string text(bytes.size() + 1, u'\0');
+    // Room for a surrogate pair per byte: more than any of these code pages needs, so that no
+    // text from the network can overflow it.
+    std::u16string text(2 * bytes.size() + 2, u'\0');
     UErrorCode error = U_ZERO_ERROR;
     const int32_t length = ucnv_toUChars(converter, reinterpret_cast<UChar*>(text.data()),
         static_cast<int32_t>(text.size()), bytes.data(), static_cast<int32_t>(bytes.size()), &error);
@@ -241,7 +242,7 @@ std::optional<CString> FromCodePage(std::string_view bytes, CConverters::Kind ki
 
 CString ReadCodePage(std::string_view bytes)
 {
-    return *FromCodePage(bytes, CConverters::Read);
+    return FromCodePage(bytes, CConverters::Read).value_or(CString());
 }
 
 bool IsCleanInCodePage(std::string_view bytes)

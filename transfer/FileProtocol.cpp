@@ -212,6 +212,12 @@ bool IsFileAsOffered(const FileStamp& offered, const FileStamp& now)
     return now.size > offered.size || (now.size == offered.size && now.modifiedNs == offered.modifiedNs);
 }
 
+CString DescribeChangedFile(const CString& path, bool shorter)
+{
+    return path + (shorter ? " has become shorter" : " has changed")
+        + " since it was offered; the transfer was stopped.";
+}
+
 std::optional<std::uint32_t> MeasureFileToSend(const CString& path, CString& message, FileStamp* stamp)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

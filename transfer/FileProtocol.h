@@ -83,6 +83,8 @@ FileStamp StampOf(const struct stat& status);
 // only grown (only the offered bytes go out). A file replaced or rewritten would send other
 // bytes under the offered name.
 bool IsFileAsOffered(const FileStamp& offered, const FileStamp& now);
+// What the user is told when a file is no longer the one offered: shorter, or another file.
+CString DescribeChangedFile(const CString& path, bool shorter);
 // The size of a file about to be offered, or nothing and the message that tells the user why it
 // cannot be sent. Only a regular file under 4 GiB qualifies; a pipe is never waited for.
 std::optional<std::uint32_t> MeasureFileToSend(

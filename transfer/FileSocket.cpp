@@ -267,9 +267,7 @@ bool CFileSocket::OpenCurrentFile()
         };
         if (fstat(m_hFile, &status) != 0 || !IsFileAsOffered(m_stamps[m_nIndex], StampOf(status))) {
             const bool shorter = static_cast<std::uint64_t>(status.st_size) < m_stamps[m_nIndex].size;
-            Post({Report::Failed, 0, 0,
-                PathOf(m_nIndex) + (shorter ? " has become shorter" : " has changed")
-                    + " since it was offered; the transfer was stopped."});
+            Post({Report::Failed, 0, 0, DescribeChangedFile(PathOf(m_nIndex), shorter)});
             return false;
         }
         Post({Report::File, m_sizes[m_nIndex], 0, m_names[m_nIndex]});
@@ -427,8 +425,7 @@ bool CFileSocket::ReadAhead()
         // Unreadable, or shorter than announced: padding would send bytes that are not the file.
         const CString path = PathOf(m_nIndex);
         Post({Report::Failed, 0, 0,
-            got < 0 ? DescribeFileError(path, error)
-                    : path + " has become shorter since it was offered; the transfer was stopped."});
+            got < 0 ? DescribeFileError(path, error) : DescribeChangedFile(path, true)});
         return false;
     }
     return true;
