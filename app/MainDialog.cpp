@@ -5,6 +5,7 @@
 #include "chat/ChatWindows.h"
 #include "chat/SendChatRequestDialog.h"
 #include "framework/Alert.h"
+#include "framework/DesktopNotice.h"
 #include "framework/DroppedFiles.h"
 #include "framework/Icons.h"
 #include "framework/MessageBox.h"
@@ -44,12 +45,26 @@ const char* DescribeOpenFailure(int error)
     }
 }
 
-// Nothing is shown to the user, but a Linux user can find out why no peer ever appears.
-void ReportOpenFailure(const char* what)
+// On standard error, where a Linux user can find out why no peer ever appears; the error is
+// returned for the notice that says it once to the user.
+int ReportOpenFailure(const char* what)
 {
     const int error = WSAGetLastError();
     std::fprintf(
         stderr, "quorvane: cannot open %s: %s (error %d)\n", what, DescribeOpenFailure(error), error);
+    return error;
+}
+
+// Most often the ports are held by another user's copy on the same computer (fast user
+// switching, a terminal server): this copy then hears nobody, and nothing in its windows says so.
+void NoticeClosedPorts(const QStringList& ports, bool allInUse)
+{
+    const QString why = !allInUse ? QStringLiteral("could not be opened.")
+        : ports.size() == 1
+        ? QStringLiteral("is in use by another program, perhaps another user's Quorvane on this computer.")
+        : QStringLiteral("are in use by another program, perhaps another user's Quorvane on this computer.");
+    ShowDesktopNotice("Nobody on the network can reach you: " + ports.join(QStringLiteral(", ")) + ' ' + why,
+        NoticeDelivery::DontWait);
 }
 
 // Wayland reports no window as minimised and lets no program activate its own window.
@@ -88,14 +103,23 @@ bool CMainDialog::OnInitDialog()
     connect(m_pTrayHostWatch, &CTrayHostWatch::hostAppeared, this, [this] { OnTrayHostAppeared(); });
     qApp->installEventFilter(this);
 
+    QStringList closedPorts;
+    bool allInUse = true;
+    const auto closed = [&](const char* port) {
+        allInUse = ReportOpenFailure(port) == WSAEADDRINUSE && allInUse;
+        closedPorts << QLatin1String(port);
+    };
     if (!m_presenceSocket.Start()) {
-        ReportOpenFailure("UDP port 100");
+        closed("UDP port 100");
     }
     if (!m_chatListenSocket.CreateListener() || !m_chatListenSocket.Listen(CHAT_LISTEN_BACKLOG)) {
-        ReportOpenFailure("TCP port 101");
+        closed("TCP port 101");
     }
     if (!m_fileListenSocket.CreateListener() || !m_fileListenSocket.Listen(filewire::LISTEN_BACKLOG)) {
-        ReportOpenFailure("TCP port 102");
+        closed("TCP port 102");
+    }
+    if (!closedPorts.isEmpty()) {
+        NoticeClosedPorts(closedPorts, allInUse);
     }
     ui.peerList->setFocus();
     return true;

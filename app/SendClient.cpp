@@ -2,14 +2,12 @@
 
 #include "app/SendListener.h"
 #include "app/SendRequestParser.h"
+#include "framework/DesktopNotice.h"
 #include "framework/QtText.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QLocalSocket>
-#include <QVariantMap>
 
 #include <cstdio>
 
@@ -25,20 +23,11 @@ int Fail(const CString& reason, const QString& advice = {})
     if (isatty(STDERR_FILENO)) {
         return 1;
     }
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (bus.isConnected()) {
-        QDBusMessage notify = QDBusMessage::createMethodCall("org.freedesktop.Notifications",
-            "/org/freedesktop/Notifications", "org.freedesktop.Notifications", "Notify");
-        // The body may be read as markup, and the reason can hold a path.
-        QString body = "The files were not sent: " + ToQString(reason).toHtmlEscaped() + ".";
-        if (!advice.isEmpty()) {
-            body += ' ' + advice;
-        }
-        notify << QStringLiteral("Quorvane") << 0u << QStringLiteral("quorvane") << QStringLiteral("Quorvane")
-               << body << QStringList {} << QVariantMap {} << -1;
-        // Not worth waiting for long: standard error has it already.
-        bus.call(notify, QDBus::Block, 3000);
+    QString body = "The files were not sent: " + ToQString(reason) + ".";
+    if (!advice.isEmpty()) {
+        body += ' ' + advice;
     }
+    ShowDesktopNotice(body, NoticeDelivery::Wait);
     return 1;
 }
 } // namespace

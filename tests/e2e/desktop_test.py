@@ -272,6 +272,19 @@ def test_sni(workdir, wayland=False):
         check(handed.returncode == 1, f"--send without a copy fails: {handed.stderr!r}")
         check(select.select([watcher.stdout], [], [], 10)[0] and watcher.stdout.readline() == "notify\tQuorvane\tThe files were not sent: no running copy of Quorvane "
               "answered. Start Quorvane, then send them again.\n", "and says so in a notification")
+
+        # Another user's copy holds the ports: the user is told once, not only on standard error.
+        holder = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        holder.bind(("0.0.0.0", 100))
+        try:
+            blocked = Copy(workdir, 1, environment)
+            processes.append(blocked.process)
+            check(select.select([watcher.stdout], [], [], 10)[0] and watcher.stdout.readline() == "notify\tQuorvane\t"
+                  "Nobody on the network can reach you: UDP port 100 is in use by another program, perhaps another "
+                  "user's Quorvane on this computer.\n", "a port held by another program is told in a notification")
+            check(blocked.terminate(), "and the copy still ends cleanly")
+        finally:
+            holder.close()
     finally:
         report(processes)
         stop(processes)
