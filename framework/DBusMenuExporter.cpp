@@ -123,9 +123,7 @@ DBusMenuLayoutItem CDBusMenuExporter::Layout(int id, QMenu* menu, int depth, con
     }
     // Any depth below zero means the whole tree; ours is three levels deep.
     for (QAction* child : menu->actions()) {
-        const int childId = IdOf(child);
-        Watch(child->menu());
-        item.children.push_back(Layout(childId, child->menu(), depth - 1, names));
+        item.children.push_back(Layout(IdOf(child), child->menu(), depth - 1, names));
     }
     return item;
 }
