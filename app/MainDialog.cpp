@@ -100,7 +100,13 @@ bool CMainDialog::OnInitDialog()
 
     AddTrayIcon();
     m_pTrayHostWatch = new CTrayHostWatch(this);
-    connect(m_pTrayHostWatch, &CTrayHostWatch::hostAppeared, this, [this] { OnTrayHostAppeared(); });
+    connect(m_pTrayHostWatch, &CTrayHostWatch::hostAppeared, this, [this] { OnXEmbedTrayAppeared(); });
+    if (m_eTrayKind == TrayKind::XEmbed && !IsTrayAvailable()) {
+        m_pStatusNotifierHostWatch = new CStatusNotifierHostWatch(this);
+        connect(
+            m_pStatusNotifierHostWatch, &CStatusNotifierHostWatch::hostAppeared, this,
+            [this] { OnStatusNotifierHostAppeared(); }, Qt::QueuedConnection);
+    }
     qApp->installEventFilter(this);
 
     QStringList closedPorts;
@@ -131,6 +137,9 @@ void CMainDialog::OnDestroy()
     CDialog::OnDestroy();
     delete m_pTrayIcon;
     m_pTrayIcon = nullptr;
+    // Before the menu it exports.
+    delete m_pLateItem;
+    m_pLateItem = nullptr;
     delete m_pTrayMenu;
     m_pTrayMenu = nullptr;
     m_peers.clear();
@@ -331,6 +340,45 @@ void CMainDialog::OnTrayHostAppeared()
     }
 }
 
+void CMainDialog::OnXEmbedTrayAppeared()
+{
+    if (m_pLateItem) {
+        // Our own item came first; Qt's icon is hidden and embeds nowhere.
+        return;
+    }
+    delete m_pStatusNotifierHostWatch;
+    m_pStatusNotifierHostWatch = nullptr;
+    OnTrayHostAppeared();
+}
+
+void CMainDialog::OnStatusNotifierHostAppeared()
+{
+    if (!m_pStatusNotifierHostWatch) {
+        return;
+    }
+    if (!m_pLateItem) {
+        // Hidden for good: an XEmbed tray that comes next must not show a second icon.
+        m_pTrayIcon->hide();
+        m_eTrayKind = TrayKind::StatusNotifierItem;
+        m_pTrayMenu = new QMenu(this);
+        m_pLateItem = new CStatusNotifierItem(m_hIcon, QStringLiteral("Quorvane"), m_pTrayMenu, this);
+        UpdateTrayMenu();
+        // Queued, as Qt's own icon delivers its clicks.
+        connect(
+            m_pLateItem, &CStatusNotifierItem::activated, this,
+            [this] { OnTrayNotify(TRAY_ICON_ID, QSystemTrayIcon::Trigger); }, Qt::QueuedConnection);
+        connect(
+            m_pLateItem, &CStatusNotifierItem::secondaryActivated, this,
+            [this] { OnTrayNotify(TRAY_ICON_ID, QSystemTrayIcon::MiddleClick); }, Qt::QueuedConnection);
+        connect(
+            m_pLateItem, &CStatusNotifierItem::contextMenuRequested, this,
+            [this] { OnTrayNotify(TRAY_ICON_ID, QSystemTrayIcon::Context); }, Qt::QueuedConnection);
+        connect(m_pLateItem, &CStatusNotifierItem::registered, this, [this] { OnTrayHostAppeared(); });
+    }
+    // Again for each new watcher: it knows nothing of the item the last one held.
+    m_pLateItem->Register();
+}
+
 bool CMainDialog::eventFilter(QObject* watched, QEvent* event)
 {
     const QEvent::Type type = event->type();
@@ -466,7 +514,8 @@ void CMainDialog::UpdateTrayMenu()
             if (item.type == TrayMenuItem::Type::Separator) {
                 continue;
             }
-            action->setText(PanelMenuText(item));
+            // Our own exporter converts the mnemonics fully; Qt's leaves underscores as they are.
+            action->setText(m_pLateItem ? MenuText(item) : PanelMenuText(item));
             action->setEnabled(item.enabled);
             action->setData(item.id);
             if (item.type == TrayMenuItem::Type::Submenu) {
@@ -541,10 +590,13 @@ void CMainDialog::OnMenuCommand(unsigned id)
 
 bool CMainDialog::IsTrayAvailable() const
 {
-    // Qt keeps the kind of icon it made first: a panel of the other kind that appears later
-    // shows nothing of ours, and the window must then stay on screen. An XEmbed icon shows in
-    // any XEmbed tray, also one beside a StatusNotifierItem host (xfce4-panel has both), which
-    // is what Qt looks for once it made such an icon.
+    // Qt keeps the kind of icon it made first; a StatusNotifierItem panel that came later shows
+    // our own item instead. An XEmbed icon shows in any XEmbed tray, also one beside a
+    // StatusNotifierItem host (xfce4-panel has both), which is what Qt looks for once it made
+    // such an icon.
+    if (m_pLateItem) {
+        return m_pStatusNotifierHostWatch->IsHostPresent();
+    }
     if (m_eTrayKind == TrayKind::StatusNotifierItem) {
         return IsStatusNotifierHostRegistered();
     }

@@ -7,6 +7,8 @@
 #include "chat/ChatListenSocket.h"
 #include "framework/Dialog.h"
 #include "framework/MainWindowLink.h"
+#include "framework/StatusNotifierHostWatch.h"
+#include "framework/StatusNotifierItem.h"
 #include "framework/TrayHostWatch.h"
 #include "net/PresenceSocket.h"
 #include "transfer/FileListenSocket.h"
@@ -61,6 +63,8 @@ public:
     TrayKind GetTrayKind() const { return m_eTrayKind; }
     // The menu handed to a StatusNotifierItem panel, kept current; null on an XEmbed tray.
     QMenu* GetTrayMenu() const { return m_pTrayMenu; }
+    // The program's own item, on a StatusNotifierItem panel that came after the start; else null.
+    CStatusNotifierItem* GetLateStatusNotifierItem() const { return m_pLateItem; }
 
     // The tray icon: its mouse events, its popup menu and the menu's commands.
     void OnTrayNotify(unsigned iconId, QSystemTrayIcon::ActivationReason reason);
@@ -98,6 +102,9 @@ protected:
     // A tray came up after the program: the window goes there, with the icon, unless the user has
     // taken it up meanwhile.
     void OnTrayHostAppeared();
+    // The first tray of either kind to come after the start takes the icon; the other is ignored.
+    void OnXEmbedTrayAppeared();
+    void OnStatusNotifierHostAppeared();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     void paintEvent(QPaintEvent* event) override;
@@ -139,7 +146,7 @@ private:
     QIcon m_hIcon;
     QSystemTrayIcon* m_pTrayIcon = nullptr;
     TrayKind m_eTrayKind = TrayKind::XEmbed;
-    // Owned by this window; Qt exports it to the panel as a D-Bus menu.
+    // Owned by this window; Qt, or our own late item, exports it to the panel as a D-Bus menu.
     QMenu* m_pTrayMenu = nullptr;
     bool m_bTrayMenuUpdatePending = false;
     bool m_bPeerListFullReported = false;
@@ -147,4 +154,9 @@ private:
     // or a tray that came later has taken it once already.
     bool m_bWindowUsed = false;
     CTrayHostWatch* m_pTrayHostWatch = nullptr;
+    // Only while no tray of either kind has come since a start without one.
+    CStatusNotifierHostWatch* m_pStatusNotifierHostWatch = nullptr;
+    // Qt decides the kind of its icon once per run, so a StatusNotifierItem panel that comes later
+    // gets an item of our own, which then stands in for m_pTrayIcon.
+    CStatusNotifierItem* m_pLateItem = nullptr;
 };

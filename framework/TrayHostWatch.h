@@ -9,8 +9,7 @@
 // may start the program before the panel: its owner announces it to the root window with a
 // MANAGER message, which Qt reacts to without passing it on. Nothing is polled.
 //
-// A StatusNotifierItem panel that comes later cannot be served: Qt 6.4 decides once per run, as
-// its first icon is made, whether icons are StatusNotifierItems.
+// A StatusNotifierItem panel that comes later is seen by CStatusNotifierHostWatch.
 class CTrayHostWatch : public QObject, public QAbstractNativeEventFilter
 {
     Q_OBJECT

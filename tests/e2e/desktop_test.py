@@ -5,6 +5,7 @@
                            (tests/support/sni_watcher.py) draws StatusNotifierItems and notifications
   desktop_test.py wayland  as a native client of a headless Wayland compositor, without a tray
   desktop_test.py sni-wayland  the same panel, with the program on the Wayland compositor
+  desktop_test.py sni-late     the program started before that panel (sni-late-wayland: on Wayland)
   desktop_test.py late-panel   under Xvfb, the program started before an XEmbed tray (trayer)
   desktop_test.py xfce         under Xvfb with xfce4-panel; xfce-late starts the program before it
   desktop_test.py a11y     under Xvfb with the accessibility bus: every kind of window, as a screen
@@ -189,55 +190,79 @@ def start_weston(workdir):
                     "QT_IM_MODULE": "compose"}
 
 
-def test_sni(workdir, wayland=False):
-    import dbus
-
+def start_sni_session(workdir, wayland):
+    """The display (Xvfb, or the Wayland compositor) and a private session bus without a panel:
+    the environment of the program and the processes to stop."""
     if wayland:
         server, environment = start_weston(workdir)
     else:
         server, display = start_xvfb()
         environment = {"QT_QPA_PLATFORM": "xcb", "DISPLAY": display}
     daemon, address = start_bus(workdir)
-    processes = [server, daemon]
     environment["DBUS_SESSION_BUS_ADDRESS"] = address
+    return environment, [server, daemon]
+
+
+def start_watcher(environment, processes):
+    watcher = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, "..", "support", "sni_watcher.py")],
+                               env=dict(os.environ, **environment), stdout=subprocess.PIPE, text=True)
+    processes.append(watcher)
+    check(watcher.stdout.readline().strip() == "ready", "the watcher owns its name")
+    return watcher
+
+
+def registered_item(bus):
+    items = wait("the item's registration", lambda: bus.call_blocking(
+        "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", "org.freedesktop.DBus.Properties", "Get",
+        "ss", ("org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems")))
+    item = str(items[0])
+    check(True, f"the item registers ({item})")
+    return item
+
+
+def use_item(workdir, copy, bus, item, processes):
+    """With the main window in the tray: activation brings it back, the menu follows it and lists
+    a peer that comes, and Message, then the peer, opens Send Message. The main window, the peer's
+    copy and its name."""
+    bus.call_blocking(item.split("/")[0], "/StatusNotifierItem", ITEM, "Activate", "ii", (0, 0))
+    main = copy.wait_window("Quorvane")
+    check(True, "activation shows the main window")
+    wait("Hide Quorvane", lambda: labels(layout(bus, item))[0] == "Hide Quorvane")
+    check(True, "the menu follows the window: Hide Quorvane")
+
+    peer = Copy(workdir, 2, {"QT_QPA_PLATFORM": "offscreen"})
+    processes.append(peer.process)
+    name = wait("the peer in the list", lambda: copy.peers(main))[0]
+    menu = wait("the peer in the menu", lambda: (m := layout(bus, item)) and labels(m[3][3]) == [name] and m)
+    check(labels(menu) == ["Hide Quorvane", "-", "Announce", "Message", "Chat", "File", "-", "Close"],
+          "the menu holds the commands")
+    check(all(labels(sub) == [name] for sub in menu[3][3:6]), f"each peer submenu lists {name}")
+
+    import dbus
+    peer_item = menu[3][3][3][0]
+    bus.call_blocking(item.split("/")[0], "/MenuBar", MENU, "Event", "isvu",
+                      (peer_item[1], "clicked", dbus.Int32(0, variant_level=1), 0))
+    send = copy.wait_window("Send Message")
+    check(copy.text(send, "headerLabel") == ["Send Message To " + name], "Message, then the peer, opens Send Message")
+    return main, peer, name
+
+
+def test_sni(workdir, wayland=False):
+    import dbus
+
+    environment, processes = start_sni_session(workdir, wayland)
     try:
-        watcher = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, "..", "support", "sni_watcher.py")],
-                                   env=dict(os.environ, **environment), stdout=subprocess.PIPE, text=True)
-        processes.append(watcher)
-        check(watcher.stdout.readline().strip() == "ready", "the watcher owns its name")
-        bus = dbus.bus.BusConnection(address)
+        watcher = start_watcher(environment, processes)
+        bus = dbus.bus.BusConnection(environment["DBUS_SESSION_BUS_ADDRESS"])
 
         copy = Copy(workdir, 1, environment)
         processes.append(copy.process)
-        items = wait("the item's registration", lambda: bus.call_blocking(
-            "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", "org.freedesktop.DBus.Properties", "Get",
-            "ss", ("org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems")))
-        item = str(items[0])
-        check(True, f"the item registers ({item})")
+        item = registered_item(bus)
         wait("the menu's first layout", lambda: labels(layout(bus, item))[:1] == ["Open Quorvane"])
         time.sleep(1)
         check(copy.window("Quorvane") is None, "the main window hides at start")
 
-        bus.call_blocking(item.split("/")[0], "/StatusNotifierItem", ITEM, "Activate", "ii", (0, 0))
-        main = copy.wait_window("Quorvane")
-        check(True, "activation shows the main window")
-        wait("Hide Quorvane", lambda: labels(layout(bus, item))[0] == "Hide Quorvane")
-        check(True, "the menu follows the window: Hide Quorvane")
-
-        peer = Copy(workdir, 2, {"QT_QPA_PLATFORM": "offscreen"})
-        processes.append(peer.process)
-        name = wait("the peer in the list", lambda: copy.peers(main))[0]
-        menu = wait("the peer in the menu", lambda: (m := layout(bus, item)) and labels(m[3][3]) == [name] and m)
-        check(labels(menu) == ["Hide Quorvane", "-", "Announce", "Message", "Chat", "File", "-", "Close"],
-              "the menu holds the commands")
-        check(all(labels(sub) == [name] for sub in menu[3][3:6]), f"each peer submenu lists {name}")
-
-        peer_item = menu[3][3][3][0]
-        bus.call_blocking(item.split("/")[0], "/MenuBar", MENU, "Event", "isvu",
-                          (peer_item[1], "clicked", dbus.Int32(0, variant_level=1), 0))
-        send = copy.wait_window("Send Message")
-        check(copy.text(send, "headerLabel") == ["Send Message To " + name], "Message, then the peer, opens Send Message")
-
+        main, peer, name = use_item(workdir, copy, bus, item, processes)
         check(peer.terminate(), "the peer ends cleanly")
         wait("the peer gone from the menu", lambda: labels(layout(bus, item)[3][3]) == ["None"])
         check(True, "the menu loses the peer that left")
@@ -285,6 +310,42 @@ def test_sni(workdir, wayland=False):
             check(blocked.terminate(), "and the copy still ends cleanly")
         finally:
             holder.close()
+    finally:
+        report(processes)
+        stop(processes)
+
+
+def test_sni_late(workdir, wayland=False):
+    """Started at login before a StatusNotifierItem panel: the program's own item goes to the
+    panel once it comes, and takes the unused window with it, once."""
+    import dbus
+
+    environment, processes = start_sni_session(workdir, wayland)
+    try:
+        bus = dbus.bus.BusConnection(environment["DBUS_SESSION_BUS_ADDRESS"])
+        copy = Copy(workdir, 1, environment)
+        processes.append(copy.process)
+        copy.wait_window("Quorvane")
+        time.sleep(1)
+        check(copy.window("Quorvane") is not None, "started before the panel, the main window stays shown")
+
+        watcher = start_watcher(environment, processes)
+        item = registered_item(bus)
+        wait("the main window hidden", lambda: copy.window("Quorvane") is None)
+        check(True, "once the panel comes, the unused window hides to it")
+        wait("Open Quorvane", lambda: labels(layout(bus, item))[0] == "Open Quorvane")
+        check(True, "the menu offers Open Quorvane")
+        main, peer, name = use_item(workdir, copy, bus, item, processes)
+
+        # The panel restarts: the item goes to the new watcher, and the window stays.
+        watcher.terminate()
+        watcher.wait(15)
+        start_watcher(environment, processes)
+        registered_item(bus)
+        time.sleep(1)
+        check(copy.window("Quorvane") == main, "the window is not hidden a second time")
+        check(peer.terminate(), "the peer ends cleanly")
+        check(copy.terminate(), "the program ends cleanly on SIGTERM")
     finally:
         report(processes)
         stop(processes)
@@ -788,6 +849,7 @@ def stop(processes):
 def main():
     mode = sys.argv[1] if len(sys.argv) > 1 else ""
     tests = {"sni": test_sni, "wayland": test_wayland, "sni-wayland": lambda workdir: test_sni(workdir, True),
+             "sni-late": test_sni_late, "sni-late-wayland": lambda workdir: test_sni_late(workdir, True),
              "late-panel": test_late_panel, "xfce": test_xfce, "xfce-late": lambda workdir: test_xfce(workdir, True),
              "a11y": test_a11y, "focus": test_focus}
     if mode not in tests:

@@ -1,12 +1,16 @@
+#include "framework/DBusMenuExporter.h"
 #include "framework/Dialog.h"
 #include "framework/DroppedFiles.h"
 #include "framework/MessageBox.h"
 #include "framework/TextLimit.h"
 #include "net/WindowQuota.h"
+#include "tests/support/Wait.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDBusMetaType>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -326,4 +330,75 @@ TEST(DroppedFilesTest, OnlyAddressesThatNameALocalFileExactlyAreTaken)
              "file://server/tmp/a", "https://example.org/a", "file:///tmp/a%00b"}) {
         EXPECT_FALSE(filesOf("file:///tmp/ok\r\n" + QByteArray(other))) << other;
     }
+}
+
+TEST(DBusMenuTest, LabelsTakeThePanelsMnemonicsAndTheLayoutTypeNestsItsChildrenAsVariants)
+{
+    EXPECT_EQ(ToDBusMenuLabel("&Open Quorvane"), "_Open Quorvane");
+    EXPECT_EQ(ToDBusMenuLabel("anna_b (PC2)"), "anna__b (PC2)") << "an underscore is no mnemonic";
+    EXPECT_EQ(ToDBusMenuLabel("Tom && Jerry"), "Tom & Jerry");
+    EXPECT_EQ(ToDBusMenuLabel("&a &b&"), "_a b&") << "one mnemonic; a last '&' stays";
+
+    RegisterDBusMenuTypes();
+    EXPECT_STREQ(QDBusMetaType::typeToSignature(QMetaType::fromType<DBusMenuLayoutItem>()), "(ia{sv}av)");
+    EXPECT_STREQ(QDBusMetaType::typeToSignature(QMetaType::fromType<DBusMenuItemList>()), "a(ia{sv})");
+    EXPECT_STREQ(QDBusMetaType::typeToSignature(QMetaType::fromType<DBusMenuEventList>()), "a(isvu)");
+}
+
+TEST(DBusMenuTest, ExportedMenuFollowsItsChangesAndClicksOnlyKnownEnabledItemsAfterTheCall)
+{
+    QMenu menu;
+    QAction* open = menu.addAction("Open Quorvane");
+    menu.addSeparator();
+    QMenu* message = menu.addMenu("Message");
+    QAction* peer = message->addAction("zed (PC1)");
+    CDBusMenuExporter exporter(&menu);
+
+    DBusMenuLayoutItem root;
+    const uint revision = exporter.GetLayout(0, -1, {}, root);
+    ASSERT_EQ(root.children.size(), 3);
+    EXPECT_EQ(root.children[1].properties.value("type"), "separator");
+    EXPECT_EQ(root.children[2].properties.value("children-display"), "submenu");
+    ASSERT_EQ(root.children[2].children.size(), 1);
+    const int peerId = root.children[2].children[0].id;
+    EXPECT_EQ(exporter.ActionOf(peerId), peer);
+    DBusMenuLayoutItem top;
+    exporter.GetLayout(0, 1, {"label"}, top);
+    EXPECT_TRUE(top.children[2].children.isEmpty()) << "only as deep as asked";
+    EXPECT_EQ(top.children[0].properties, (QVariantMap {{"label", "Open Quorvane"}}));
+
+    // Each change reaches the panel once the loop runs again: properties, then the layout.
+    DBusMenuItemList updated;
+    std::vector<std::pair<uint, int>> layouts;
+    QObject::connect(&exporter, &CDBusMenuExporter::ItemsPropertiesUpdated,
+        [&](const DBusMenuItemList& items, const DBusMenuItemKeysList&) { updated += items; });
+    QObject::connect(&exporter, &CDBusMenuExporter::LayoutUpdated,
+        [&](uint newRevision, int parent) { layouts.emplace_back(newRevision, parent); });
+    peer->setEnabled(false);
+    open->setText("Hide Quorvane");
+    message->addAction("anna (PC2)");
+    EXPECT_TRUE(updated.isEmpty());
+    ASSERT_TRUE(WaitFor([&] { return !layouts.empty(); }, 3000));
+    ASSERT_EQ(updated.size(), 2);
+    for (const DBusMenuItem& item : updated) {
+        EXPECT_EQ(item.properties.value("enabled").toBool(), item.id != peerId);
+    }
+    EXPECT_EQ(layouts, (std::vector<std::pair<uint, int>> {{revision + 1, root.children[2].id}}));
+    peer->setEnabled(true);
+    ASSERT_TRUE(WaitFor([&] { return updated.size() == 3; }, 3000));
+    EXPECT_TRUE(updated.back().properties.value("enabled").toBool()) << "enabled again is said too";
+
+    int triggered = 0;
+    QObject::connect(peer, &QAction::triggered, [&] { ++triggered; });
+    exporter.Event(peerId, "clicked", QDBusVariant(0), 0);
+    EXPECT_EQ(triggered, 0) << "not inside the panel's call";
+    ASSERT_TRUE(WaitFor([&] { return triggered == 1; }, 3000));
+    const QList<int> errors = exporter.EventGroup({{peerId + 1000, "clicked", QDBusVariant(0), 0},
+        {root.children[2].id, "clicked", QDBusVariant(0), 0}, {peerId, "hovered", QDBusVariant(0), 0}});
+    EXPECT_EQ(errors, QList<int> {peerId + 1000});
+    Settle(50);
+    EXPECT_EQ(triggered, 1) << "a submenu, or an event that is no click, triggers nothing";
+
+    delete message;
+    EXPECT_EQ(exporter.ActionOf(peerId), nullptr) << "the ids of items gone are forgotten";
 }
