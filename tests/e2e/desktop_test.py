@@ -697,14 +697,21 @@ def test_a11y(workdir):
         os.environ.update(saved)
 
 
-def test_focus(workdir):
-    server, display = start_xvfb()
+def start_openbox(workdir, display):
+    """openbox, the window manager that decides which window is active, with a home of its own;
+    the environment to reach the display with."""
     home = os.path.join(workdir, "home")
     os.makedirs(home)
-    environment = {"QT_QPA_PLATFORM": "xcb", "DISPLAY": display}
     desktop = dict(os.environ, DISPLAY=display, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"))
     manager = subprocess.Popen(["openbox", "--sm-disable"], env=desktop,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return manager, desktop
+
+
+def test_focus(workdir):
+    server, display = start_xvfb()
+    environment = {"QT_QPA_PLATFORM": "xcb", "DISPLAY": display}
+    manager, desktop = start_openbox(workdir, display)
     processes = [server, manager]
 
     def xdotool(*arguments):
@@ -723,13 +730,23 @@ def test_focus(workdir):
         peer_main = peer.wait_window("Quorvane")
         wait("this copy in the peer's list", lambda: peer.peers(peer_main))
 
+        # The user asks for a chat, and writes a message while the peer decides.
+        copy.request(f"click {main} Chat")
+        ours = copy.wait_window("Send Chat Request")
+        copy.request(f"set {ours} subjectEdit Plans")
+        copy.request(f"click {ours} Send")
+        offer = peer.wait_window("Received Chat Request")
+
         copy.request(f"click {main} Message")
         send = copy.wait_window("Send Message")
         wait("Send Message to take focus", lambda: active() == "Send Message")
         xdotool("type", "--delay", "20", "abc")
         wait("the typing", lambda: copy.text(send, "messageEdit") == ["abc"])
 
-        # A chat request, then a message, arrive while the user goes on typing and presses Return.
+        # The peer accepts; a chat request, then a message, arrive while the user goes on typing
+        # and presses Return.
+        peer.request(f"click {offer} Accept")
+        copy.wait_window("Chat")
         peer.request(f"click {peer_main} Chat")
         ask = peer.wait_window("Send Chat Request")
         peer.request(f"set {ask} subjectEdit Lunch")
@@ -744,10 +761,23 @@ def test_focus(workdir):
         xdotool("type", "--delay", "20", "def")
         xdotool("key", "Return")
         wait("the typing to go on", lambda: copy.text(send, "messageEdit") == ["abcdef\\n"])
-        check(active() == "Send Message", "the windows a peer opened left the focus where the user types")
+        check(active() == "Send Message", "the windows a peer opened, the accepted chat among them, left the focus "
+              "where the user types")
         time.sleep(0.5)
-        check(copy.window("Received Chat Request") and copy.window("Receive Message") and not copy.window("Chat"),
+        chats = [line for line in copy.request("windows") if line.endswith("\tChat")]
+        check(copy.window("Received Chat Request") and copy.window("Receive Message") and len(chats) == 1,
               "and Return accepted nothing there")
+
+        # The peer leaves the chat: the box that says so belongs to the chat window.
+        peer_chat = peer.wait_window("Chat")
+        peer.request(f"key {peer_chat} Close")
+        peer.request(f"click {peer.wait_window('Stop')} Yes")
+        box = copy.wait_window(cls="QMessageBox")
+        check((copy.text(box, "") or [""])[0].endswith(" Left The Chat"), "the peer leaves the chat, and a box says so")
+        time.sleep(0.5)
+        xdotool("type", "--delay", "20", "ghi")
+        wait("the typing to go on", lambda: copy.text(send, "messageEdit") == ["abcdef\\nghi"])
+        check(active() == "Send Message", "the box left the focus where the user types")
         check(peer.terminate(), "the peer ends cleanly")
         check(copy.terminate(), "the program ends cleanly on SIGTERM")
     finally:
