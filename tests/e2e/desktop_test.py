@@ -11,6 +11,8 @@
                            reader sees it through AT-SPI
   desktop_test.py focus    under Xvfb with a window manager (openbox): windows a peer opens leave
                            the keys with the window the user types in
+  desktop_test.py keyboard two copies on one Xvfb screen under openbox, a message, a chat and a
+                           file exchanged with the keyboard alone
 
 Run on host 1 of a virtual LAN of two hosts (tests/lan-run --hosts 2), with QUORVANE_BINARY set;
 host 2 runs a second copy offscreen, so that there is a peer. Exits non-zero on the first failure."""
@@ -785,6 +787,173 @@ def test_focus(workdir):
         stop(processes)
 
 
+def test_keyboard(workdir):
+    """Two copies on one screen under openbox, each its own host, used with the keyboard alone: a
+    message, a chat, a file. The automation socket only reads what the windows show."""
+    server, display = start_xvfb()
+    environment = {"QT_QPA_PLATFORM": "xcb", "DISPLAY": display}
+    manager, desktop = start_openbox(workdir, display)
+    processes = [server, manager]
+
+    def xdotool(*arguments):
+        return subprocess.run(["xdotool", *arguments], env=desktop, capture_output=True, text=True).stdout.split("\n")
+
+    def press(*keys):
+        xdotool("key", "--delay", "60", *keys)
+        time.sleep(0.3)
+
+    def type_text(text):
+        xdotool("type", "--delay", "30", text)
+
+    def focused(copy, title):
+        """Waits until the copy's window of that title has the keys."""
+        wait(f"{title} to take the keys",
+             lambda: xdotool("getactivewindow", "getwindowname", "getwindowpid")[:2] == [title, str(copy.process.pid)])
+        # The window manager's focus reaches the program a moment after it says so.
+        time.sleep(0.3)
+
+    def switch_to(copy, title):
+        """Holds Alt and presses Tab until the window manager gives that window the keys: once, then
+        twice from there, and so on, which visits each window in the order it had."""
+        if xdotool("getactivewindow", "getwindowname", "getwindowpid")[:2] == [title, str(copy.process.pid)]:
+            return
+        for tabs in range(1, 10):
+            xdotool("keydown", "alt", *(["key", "--delay", "100", "Tab"] * tabs), "keyup", "alt")
+            time.sleep(0.5)
+            if xdotool("getactivewindow", "getwindowname", "getwindowpid")[:2] == [title, str(copy.process.pid)]:
+                time.sleep(0.3)
+                return
+        raise AssertionError(f"Alt+Tab never reached {title}")
+
+    def start_again():
+        """Starts A's program once more: it brings back the main window of the copy that runs."""
+        again = subprocess.run([BINARY], capture_output=True, timeout=15, env={
+            **os.environ, **environment, "XDG_RUNTIME_DIR": os.path.join(workdir, "runtime1")})
+        check(again.returncode == 0, f"a second start ends at once: {again.stderr!r}")
+
+    def transcript(copy, chat):
+        return (copy.text(chat, "transcriptEdit") or [""])[0]
+
+    def file_dialog(copy):
+        """The title of the copy's file dialog, once it is open."""
+        copy.wait_window(cls="QFileDialog")
+        return next(line.split("\t")[2] for line in copy.request("windows") if line.split("\t")[1] == "QFileDialog")
+
+    try:
+        a = Copy(workdir, 1, environment)
+        processes.append(a.process)
+        a_main = a.wait_window("Quorvane")
+        b = Copy(workdir, 2, environment)
+        processes.append(b.process)
+        b_main = b.wait_window("Quorvane")
+        to_b = wait("B in A's list", lambda: a.peers(a_main))[0]
+        to_a = wait("A in B's list", lambda: b.peers(b_main))[0]
+
+        # A message: the main window's mnemonic opens Send Message for the selected peer.
+        start_again()
+        focused(a, "Quorvane")
+        press("alt+m")
+        send = a.wait_window("Send Message")
+        focused(a, "Send Message")
+        check(a.text(send, "headerLabel") == ["Send Message To " + to_b], "Alt+M opens Send Message to the peer")
+        type_text("Hello from A")
+        press("alt+s")
+        received = b.wait_window("Receive Message")
+        wait("Send Message to close", lambda: a.window("Send Message") is None)
+        switch_to(b, "Receive Message")
+        check(b.text(received, "messageEdit") == ["Hello from A"], "B reads the message, reached with Alt+Tab")
+        press("Escape")
+        wait("Receive Message to close", lambda: b.window("Receive Message") is None)
+        check(True, "Escape closes it")
+
+        # A chat: A asks with a subject, B accepts, a line each way, A closes.
+        start_again()
+        focused(a, "Quorvane")
+        press("alt+c")
+        focused(a, "Send Chat Request")
+        type_text("Lunch")
+        press("alt+s")
+        offer = b.wait_window("Received Chat Request")
+        switch_to(b, "Received Chat Request")
+        check(b.text(offer, "subjectEdit") == ["Lunch\\n"], "B reads the subject")
+        press("Return")
+        b_chat = b.wait_window("Chat")
+        focused(b, "Chat")
+        check(True, "Return accepts, and B's chat takes the keys")
+        a_chat = a.wait_window("Chat")
+        type_text("Hello A")
+        press("Return")
+        wait("B's line at A", lambda: transcript(a, a_chat).endswith(to_b + ":Hello A\\n"))
+        switch_to(a, "Chat")
+        type_text("Hello B")
+        press("Return")
+        wait("A's line at B", lambda: transcript(b, b_chat).endswith(to_a + ":Hello B\\n"))
+        check(transcript(a, a_chat).endswith("You:Hello B\\n"), "a line each way, sent with Return")
+        press("alt+c")
+        focused(a, "Stop")
+        press("alt+y")
+        wait("A's chat to end", lambda: a.text(a_chat, "headerLabel") == ["Chat Ended"])
+        left = b.wait_window(cls="QMessageBox")
+        check((b.text(left, "") or [""])[0] == to_a + " Left The Chat", "B is told that A left")
+        focused(a, "Chat")
+        press("Escape")
+        wait("A's chat to close", lambda: a.window("Chat") is None)
+        switch_to(b, "quorvane")
+        press("Return")
+        wait("B's chat to end", lambda: b.text(b_chat, "headerLabel") == ["Chat Ended"])
+        switch_to(b, "Chat")
+        press("Escape")
+        wait("B's chat to close", lambda: b.window("Chat") is None)
+        check(True, "each side closes its ended chat with Escape")
+
+        # A file: chosen in the file dialog by typing its path, saved by B into a directory typed
+        # likewise.
+        sent = os.path.join(workdir, "notes.txt")
+        with open(sent, "wb") as f:
+            f.write(os.urandom(100000))
+        start_again()
+        focused(a, "Quorvane")
+        press("alt+f")
+        request = a.wait_window("Send File Transmission Request")
+        focused(a, "Send File Transmission Request")
+        press("alt+l")
+        focused(a, file_dialog(a))
+        type_text(sent)
+        press("Return")
+        wait("the file dialog to close", lambda: a.window(cls="QFileDialog") is None)
+        focused(a, "Send File Transmission Request")
+        check(a.text(request, "fileNameLabel") == ["notes.txt"], "the file is chosen")
+        press("alt+e")
+        type_text("Notes")
+        press("alt+s")
+        offer = b.wait_window("File Request")
+        switch_to(b, "File Request")
+        folder = os.path.join(workdir, "received")
+        os.mkdir(folder)
+        press("alt+s")
+        focused(b, file_dialog(b))
+        type_text(folder)
+        press("Return")
+        arrived = os.path.join(folder, "notes.txt")
+        wait("the file to arrive", lambda: os.path.exists(arrived) and os.path.getsize(arrived) == 100000, 30)
+        with open(sent, "rb") as original, open(arrived, "rb") as copied:
+            check(original.read() == copied.read(), "B saves the file, every byte, into the directory typed")
+        for copy in (a, b):
+            box = copy.wait_window(cls="QMessageBox")
+            check(copy.text(box, "") == ["Finished"], "and each side is told it finished")
+        # Neither box took the keys; Alt+Tab reaches each.
+        for copy in (a, b):
+            switch_to(copy, "quorvane")
+            press("Return")
+        wait("the boxes and progress windows to close", lambda: not a.window("File") and not b.window("File"))
+        check(True, "the boxes, reached with Alt+Tab, are dismissed with Return")
+        check(b.terminate(), "B ends cleanly")
+        check(a.terminate(), "A ends cleanly")
+    finally:
+        report(processes)
+        stop(processes)
+
+
 def report(processes):
     for process in processes:
         if process.poll() not in (None, 0):
@@ -806,7 +975,7 @@ def main():
     mode = sys.argv[1] if len(sys.argv) > 1 else ""
     tests = {"sni": test_sni, "wayland": test_wayland, "sni-wayland": lambda workdir: test_sni(workdir, True),
              "late-panel": test_late_panel, "xfce": test_xfce, "xfce-late": lambda workdir: test_xfce(workdir, True),
-             "a11y": test_a11y, "focus": test_focus}
+             "a11y": test_a11y, "focus": test_focus, "keyboard": test_keyboard}
     if mode not in tests:
         print(__doc__, file=sys.stderr)
         return 2
