@@ -318,6 +318,15 @@ def test_late_panel(workdir):
                        env={**os.environ, "XDG_RUNTIME_DIR": os.path.join(workdir, "runtime1"), **environment})
         copy.wait_window("Quorvane")
         check(True, "minimised, it goes to the tray, and a start brings it back")
+        # Without a mouse: the window's own menu, opened with the Menu key while the peer list has
+        # the focus, hides it.
+        wait("the main window to take the keys", lambda: subprocess.run(
+            ["xdotool", "getactivewindow", "getwindowname"], capture_output=True, text=True,
+            env=dict(os.environ, DISPLAY=display)).stdout.strip() == "Quorvane")
+        time.sleep(0.5)
+        xdotool(display, "key", "Menu", "sleep", "0.5", "key", "h")
+        wait("the main window hidden", lambda: copy.window("Quorvane") is None)
+        check(True, "the Menu key, then H, hides it to the tray")
         check(copy.terminate(), "the program ends cleanly on SIGTERM")
 
         # Two starts at the same moment make one copy; the other only brings its window.
