@@ -327,6 +327,11 @@ def test_late_panel(workdir):
         xdotool(display, "key", "Menu", "sleep", "0.5", "key", "h")
         wait("the main window hidden", lambda: copy.window("Quorvane") is None)
         check(True, "the Menu key, then H, hides it to the tray")
+        # The tray's own menu opens with the right button, and then takes the keys.
+        xdotool(display, "mousemove", "1012", "756", "sleep", "0.3", "click", "3", "sleep", "0.8", "key", "Down",
+                "sleep", "0.3", "key", "Return")
+        copy.wait_window("Quorvane")
+        check(True, "in the tray's menu, Down and Return choose Open Quorvane")
         check(copy.terminate(), "the program ends cleanly on SIGTERM")
 
         # Two starts at the same moment make one copy; the other only brings its window.
