@@ -81,6 +81,9 @@ CMainDialog::CMainDialog(QWidget* parent)
     ui.setupUi(this);
     ApplyWindowFrame(this);
     setAcceptDrops(true);
+    // The peer list has the focus mostly, and a drop-down list swallows the Menu key and the
+    // right button without showing a menu: the window's own menu must come instead.
+    ui.peerList->setContextMenuPolicy(Qt::NoContextMenu);
 
     connect(ui.announceButton, &QPushButton::clicked, this, [this] { OnAnnounce(); });
     connect(ui.chatButton, &QPushButton::clicked, this, [this] { OnChat(); });
@@ -746,10 +749,16 @@ void CMainDialog::closeEvent(QCloseEvent* event)
 
 void CMainDialog::contextMenuEvent(QContextMenuEvent* event)
 {
-    // Window managers offer no way to add to the window menu, so the About item lives here.
+    // Window managers offer no way to add to the window menu, so the About item lives here. So
+    // does hiding to the tray, which the keyboard reaches nowhere else: the tray's own menu
+    // opens with a mouse, and not every window manager has a key that minimises.
     QMenu menu(this);
+    QAction* hide = IsTrayAvailable() ? menu.addAction(tr("&Hide Quorvane")) : nullptr;
     QAction* about = menu.addAction(tr("&About Quorvane..."));
-    if (menu.exec(event->globalPos()) == about) {
+    QAction* chosen = menu.exec(event->globalPos());
+    if (chosen && chosen == hide) {
+        HideToTray();
+    } else if (chosen == about) {
         OnSysCommand(IDM_ABOUTBOX);
     }
 }

@@ -12,7 +12,8 @@
 
 #include <algorithm>
 
-CChatDialog::CChatDialog()
+CChatDialog::CChatDialog(Opener opener)
+    : CDialog(nullptr, opener)
 {
     ui.setupUi(this);
     ApplyWindowFrame(this);
@@ -58,10 +59,16 @@ void CChatDialog::ShowReceived(const CString& text)
 
 void CChatDialog::OnPeerLeft()
 {
+    ReportPeerLeft(Opener::Peer);
+}
+
+void CChatDialog::ReportPeerLeft(Opener opener)
+{
     MarkUndeliveredLines();
     // Closed before the box: its nested loop must not deliver anything more for it.
     m_pSocket.reset();
-    MessageBoxThen(m_strPeer + " Left The Chat", [this] { EndChat(); });
+    MessageBoxThen(
+        m_strPeer + " Left The Chat", [this] { EndChat(); }, opener);
 }
 
 void CChatDialog::OnSendLine()
@@ -72,8 +79,9 @@ void CChatDialog::OnSendLine()
     const CString line = FromQString(ui.inputEdit->text()) + CHAT_LINE_END;
     const ChatSendResult sent = SendChatText(*m_pSocket, line);
     if (sent.broken) {
-        // A line typed after the connection broke was never sent: it stays in the input line.
-        OnPeerLeft();
+        // A line typed after the connection broke was never sent: it stays in the input line. The
+        // user is at this window, so the box takes the keys.
+        ReportPeerLeft(Opener::User);
         return;
     }
     const std::uint64_t written = m_nLinesWritten;

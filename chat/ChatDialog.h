@@ -19,7 +19,8 @@ public:
     // The transcript keeps the last lines only, so a long chat cannot fill the memory.
     static constexpr int TRANSCRIPT_MAX_LINES = 10000;
 
-    CChatDialog();
+    // Opened by the peer when it accepts our request, by the user when we accept its.
+    explicit CChatDialog(Opener opener = Opener::User);
     ~CChatDialog() override;
 
     // Takes ownership of the chat's connection; the caller points the connection at this window.
@@ -44,6 +45,8 @@ protected:
 private:
     void AppendText(const CString& text);
     void EndChat();
+    // Tells the user the chat is over; opener says whose doing the box is.
+    void ReportPeerLeft(Opener opener);
     // The connection broke: the lines the peer's computer never acknowledged are marked.
     void MarkUndeliveredLines();
     void MarkLine(std::uint64_t line);

@@ -47,7 +47,8 @@ void CChatRequestDialog::OnRequestCancelled()
     m_pSocket.reset();
     const CString text = "Request Cancelled By " + m_strPeer;
     if (IsModeless()) {
-        MessageBoxThen(text, [this] { DestroyWindow(); });
+        MessageBoxThen(
+            text, [this] { DestroyWindow(); }, Opener::Peer);
     } else {
         // The subject never came, so the window was never shown: only the message is seen, and
         // a host can make that happen over and over on its own.

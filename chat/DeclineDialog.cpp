@@ -65,7 +65,8 @@ void CDeclineDialog::SetConnection(std::unique_ptr<CAsyncSocket> connection)
 void CDeclineDialog::OnRequestCancelled()
 {
     m_pSocket.reset();
-    MessageBoxThen("Request Cancelled By " + m_strPeer, [this] { DestroyWindow(); });
+    MessageBoxThen(
+        "Request Cancelled By " + m_strPeer, [this] { DestroyWindow(); }, Opener::Peer);
 }
 
 void CDeclineDialog::DoDataExchange(bool bSaveAndValidate)

@@ -3,7 +3,8 @@
 #include "ui_DeclinedDialog.h"
 
 CDeclinedDialog::CDeclinedDialog()
-    : ui(std::make_unique<Ui::DeclinedDialog>())
+    : CDialog(nullptr, Opener::Peer)
+    , ui(std::make_unique<Ui::DeclinedDialog>())
 {
     ui->setupUi(this);
     ApplyWindowFrame(this);

@@ -8,7 +8,8 @@ namespace Ui {
 class DeclinedDialog;
 }
 
-// "Request Decined": shows the reason that came back for a declined chat or file request.
+// "Request Decined": shows the reason that came back for a declined chat or file request. The
+// answer comes while the user may be typing elsewhere.
 class CDeclinedDialog : public CDialog
 {
     Q_OBJECT

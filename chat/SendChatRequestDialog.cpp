@@ -52,7 +52,7 @@ void CSendChatRequestDialog::OnSendRequest()
 
 void CSendChatRequestDialog::OnChatAccepted()
 {
-    auto* chat = new CChatDialog;
+    auto* chat = new CChatDialog(Opener::Peer);
     chat->m_strPeer = PeerText(m_strPeer);
     chat->m_strHeader = "Chatting With " + chat->m_strPeer;
     m_pSocket->SetWindow(static_cast<IChatWindow*>(chat));
@@ -73,7 +73,8 @@ void CSendChatRequestDialog::OnDeclineReason(const CString& reason)
 void CSendChatRequestDialog::OnDeclinedWithoutReason()
 {
     m_pSocket.reset();
-    MessageBoxThen("Request Declined Without Reason", [this] { DestroyWindow(); });
+    MessageBoxThen(
+        "Request Declined Without Reason", [this] { DestroyWindow(); }, Opener::Peer);
 }
 
 void CSendChatRequestDialog::OnCancel()

@@ -141,11 +141,12 @@ int CDialog::MessageBox(const CString& text, const CString& caption, unsigned st
     return ShowMessageBox(std::move(request));
 }
 
-void CDialog::MessageBoxThen(const CString& text, std::function<void()> then)
+void CDialog::MessageBoxThen(const CString& text, std::function<void()> then, Opener opener)
 {
     MessageBoxRequest request;
     request.text = text;
     request.owner = this;
+    request.byPeer = opener == Opener::Peer;
     ShowMessageBoxAsync(std::move(request), [then = std::move(then)](int) {
         if (then) {
             then();

@@ -52,8 +52,9 @@ public:
     // A message box owned by this window, waiting for the answer: for questions.
     int MessageBox(const CString& text, const CString& caption = {}, unsigned style = MB_OK);
     // An OK box owned by this window, shown without waiting; then runs once the user has
-    // dismissed it (never if the window is destroyed first).
-    void MessageBoxThen(const CString& text, std::function<void()> then = {});
+    // dismissed it (never if the window is destroyed first). A box a peer's doing opens leaves
+    // the focus where it is.
+    void MessageBoxThen(const CString& text, std::function<void()> then = {}, Opener opener = Opener::User);
 
     // The window counts among those the network opened (CWindowQuota) until it closes.
     void HoldWindowSlot(CWindowQuota::CSlot slot) { m_windowSlot = std::move(slot); }

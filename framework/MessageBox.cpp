@@ -55,8 +55,13 @@ QMessageBox* MakeBox(const MessageBoxRequest& request)
     } else {
         box->setStandardButtons(QMessageBox::Ok);
     }
-    // A box blocks its owner and nothing else: other chats and transfers go on meanwhile.
-    box->setWindowModality(request.owner ? Qt::WindowModal : Qt::NonModal);
+    // A box blocks its owner and nothing else: other chats and transfers go on meanwhile. One a
+    // peer caused blocks nothing, as Qt activates every modal window it shows; its owner has lost
+    // its connection already, so nothing in it can act meanwhile.
+    box->setWindowModality(request.owner && !request.byPeer ? Qt::WindowModal : Qt::NonModal);
+    if (request.byPeer) {
+        box->setAttribute(Qt::WA_ShowWithoutActivating);
+    }
     return box;
 }
 
@@ -137,6 +142,7 @@ void ShowNetworkNotice(const CString& text, const CString& source)
 {
     MessageBoxRequest request;
     request.text = text;
+    request.byPeer = true;
     CompleteCaption(request);
     if (Handler()) {
         Handler()(request);
@@ -156,8 +162,6 @@ void ShowNetworkNotice(const CString& text, const CString& source)
         return;
     }
     QMessageBox* box = MakeBox(request);
-    // A peer caused it: it must not take the keys the user is typing elsewhere.
-    box->setAttribute(Qt::WA_ShowWithoutActivating);
     notices[key] = {box, 1, std::move(slot)};
     // Its place is given back as soon as it closes, not when the object goes.
     QObject::connect(box, &QMessageBox::finished, [key] { OpenNotices().erase(key); });

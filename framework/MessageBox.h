@@ -27,9 +27,11 @@ struct MessageBoxRequest
     CString text;
     CString caption;
     unsigned style = MB_OK;
-    // Only the owner is blocked while the box is open (window-modal); a box without an owner
-    // blocks nothing.
+    // Only the owner is blocked while the box is open (window-modal); a box without an owner,
+    // or one a peer caused, blocks nothing.
     QWidget* owner = nullptr;
+    // A peer caused it, not the user: it must not take the keys the user is typing elsewhere.
+    bool byPeer = false;
 };
 
 // Its text is always plain text: it may come from the network. An empty caption means the

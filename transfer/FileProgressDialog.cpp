@@ -6,7 +6,8 @@
 #include <QIcon>
 #include <QLocale>
 
-CFileProgressDialog::CFileProgressDialog()
+CFileProgressDialog::CFileProgressDialog(Opener opener)
+    : CDialog(nullptr, opener)
 {
     ui.setupUi(this);
     ApplyWindowFrame(this);
@@ -91,10 +92,14 @@ void CFileProgressDialog::OnFinished()
     if (!End()) {
         return;
     }
-    MessageBoxThen("Finished", [this] {
-        m_pSocket.reset();
-        DestroyWindow();
-    });
+    // The end of a transfer comes on its own, while the user may be typing elsewhere.
+    MessageBoxThen(
+        "Finished",
+        [this] {
+            m_pSocket.reset();
+            DestroyWindow();
+        },
+        Opener::Peer);
 }
 
 void CFileProgressDialog::OnTerminated()
@@ -103,7 +108,8 @@ void CFileProgressDialog::OnTerminated()
         return;
     }
     m_pSocket.reset();
-    MessageBoxThen(m_strPeer + " Terminated The Process", [this] { DestroyWindow(); });
+    MessageBoxThen(
+        m_strPeer + " Terminated The Process", [this] { DestroyWindow(); }, Opener::Peer);
 }
 
 void CFileProgressDialog::OnTransferFailed(const CString& message)
@@ -113,7 +119,8 @@ void CFileProgressDialog::OnTransferFailed(const CString& message)
     }
     // The peer learns of the end from the close before the user reads why.
     m_pSocket.reset();
-    MessageBoxThen(message, [this] { DestroyWindow(); });
+    MessageBoxThen(
+        message, [this] { DestroyWindow(); }, Opener::Peer);
 }
 
 void CFileProgressDialog::OnCancel()

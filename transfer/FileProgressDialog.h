@@ -17,7 +17,8 @@ class CFileProgressDialog : public CDialog, public IFileProgressWindow
     Q_OBJECT
 
 public:
-    CFileProgressDialog();
+    // Opened by the peer when it accepts our files, by the user when we accept its.
+    explicit CFileProgressDialog(Opener opener = Opener::User);
     ~CFileProgressDialog() override;
 
     // Takes ownership of the transfer's connection (of either end).

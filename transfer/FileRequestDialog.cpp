@@ -106,5 +106,6 @@ void CFileRequestDialog::OnCancel()
 void CFileRequestDialog::OnRequestCancelled()
 {
     m_pSocket.reset();
-    MessageBoxThen("Request Cancelled By " + m_strPeer, [this] { DestroyWindow(); });
+    MessageBoxThen(
+        "Request Cancelled By " + m_strPeer, [this] { DestroyWindow(); }, Opener::Peer);
 }

@@ -152,7 +152,7 @@ void CSendFileRequestDialog::OnSendRequest()
 
 void CSendFileRequestDialog::OnTransferAccepted()
 {
-    auto* progress = new CFileProgressDialog;
+    auto* progress = new CFileProgressDialog(Opener::Peer);
     progress->m_strPeer = PeerText(m_strPeer);
     progress->m_strHeader = "Sending Files To " + progress->m_strPeer;
     m_pSocket->SetProgressWindow(progress);
@@ -174,14 +174,17 @@ void CSendFileRequestDialog::OnDeclineReason(const CString& reason)
 void CSendFileRequestDialog::OnDeclinedWithoutReason()
 {
     m_pSocket.reset();
-    MessageBoxThen("Request Declined Without Reason", [this] { DestroyWindow(); });
+    MessageBoxThen(
+        "Request Declined Without Reason", [this] { DestroyWindow(); }, Opener::Peer);
 }
 
 void CSendFileRequestDialog::OnFileError(const CString& message)
 {
-    // The request cannot go on; the user may select again.
+    // The request cannot go on; the user may select again. It comes with the peer's answer, while
+    // the user may be elsewhere.
     m_pSocket.reset();
-    MessageBoxThen(message, [this] { EnableComposing(true); });
+    MessageBoxThen(
+        message, [this] { EnableComposing(true); }, Opener::Peer);
 }
 
 void CSendFileRequestDialog::OnCancel()

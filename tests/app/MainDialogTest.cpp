@@ -323,11 +323,13 @@ TEST_F(MainDialogTest, EveryWindowIsUsableWithoutAMouseAtTheUsersFontSize)
         {new CSendChatRequestDialog, false},
         {new CChatRequestDialog(nullptr), true},
         {new CChatDialog, false},
+        {new CChatDialog(CDialog::Opener::Peer), true},
         {new CDeclineDialog, false},
-        {new CDeclinedDialog, false},
+        {new CDeclinedDialog, true},
         {new CSendFileRequestDialog, false},
         {new CFileRequestDialog(nullptr), true},
         {new CFileProgressDialog, false},
+        {new CFileProgressDialog(CDialog::Opener::Peer), true},
         {new CSendFilesDialog(List()->model(), 0, {"/tmp/a.txt"}), false},
     };
     for (const auto& [opened, byPeer] : windows) {

@@ -35,6 +35,7 @@ struct Box
     std::string text;
     std::string caption;
     unsigned style = 0;
+    bool byPeer = false;
 };
 
 // Real chat windows on host 1; message boxes and the alert sound are scripted and recorded.
@@ -49,7 +50,7 @@ protected:
         RegisterChatWindows();
         SetAlertSound([this] { ++beeps; });
         SetMessageBoxHandler([this](const MessageBoxRequest& request) {
-            boxes.push_back({request.text, request.caption, request.style});
+            boxes.push_back({request.text, request.caption, request.style, request.byPeer});
             if (onBox) {
                 onBox();
             }

@@ -62,6 +62,7 @@ TEST_F(ChatWindowTest, PeerLeavingIsToldBeforeTheWindowShowsChatEnded)
     ASSERT_TRUE(WaitForBoxes(1));
     EXPECT_EQ(boxes[0].text, "bob (hostB) Left The Chat");
     EXPECT_EQ(boxes[0].style, unsigned(MB_OK));
+    EXPECT_TRUE(boxes[0].byPeer) << "it must leave the keys where the user types";
     EXPECT_EQ(seenDuringBox, "Chatting With bob (hostB)|enabled");
     EXPECT_EQ(Label(chat), "Chat Ended");
     EXPECT_FALSE(Button(chat, "sendButton")->isEnabled());
@@ -91,6 +92,7 @@ TEST_F(ChatWindowTest, CloseAsksStopAndOnYesEndsTheChatButKeepsTheTranscript)
     EXPECT_EQ(boxes[0].text, "Are you sure?");
     EXPECT_EQ(boxes[0].caption, "Stop");
     EXPECT_EQ(boxes[0].style, unsigned(MB_YESNO | MB_ICONQUESTION));
+    EXPECT_FALSE(boxes[0].byPeer);
     EXPECT_TRUE(chat->HasConnection());
     EXPECT_EQ(Label(chat), "Chatting With bob (hostB)");
     EXPECT_EQ(peer.TakeAll(), "");
@@ -178,6 +180,9 @@ TEST_F(ChatWindowTest, WholeRoadFromTheChatButtonToAnAcceptedChatAndBack)
     ASSERT_NE(requester, nullptr);
     ASSERT_NE(accepter, nullptr);
     EXPECT_EQ(Label(accepter), "Chatting With " + identity);
+    // The peer's accepting opens the requester's window, while its user may be typing elsewhere.
+    EXPECT_TRUE(requester->IsOpenedByPeer());
+    EXPECT_FALSE(accepter->IsOpenedByPeer());
 
     SendLine(requester, "ping");
     ASSERT_TRUE(WaitFor([&] { return !Transcript(accepter).empty(); }));

@@ -12,6 +12,8 @@
                            reader sees it through AT-SPI
   desktop_test.py focus    under Xvfb with a window manager (openbox): windows a peer opens leave
                            the keys with the window the user types in
+  desktop_test.py keyboard two copies on one Xvfb screen under openbox, a message, a chat and a
+                           file exchanged with the keyboard alone
 
 Run on host 1 of a virtual LAN of two hosts (tests/lan-run --hosts 2), with QUORVANE_BINARY set;
 host 2 runs a second copy offscreen, so that there is a peer. Exits non-zero on the first failure."""
@@ -390,6 +392,20 @@ def test_late_panel(workdir):
                        env={**os.environ, "XDG_RUNTIME_DIR": os.path.join(workdir, "runtime1"), **environment})
         copy.wait_window("Quorvane")
         check(True, "minimised, it goes to the tray, and a start brings it back")
+        # Without a mouse: the window's own menu, opened with the Menu key while the peer list has
+        # the focus, hides it.
+        wait("the main window to take the keys", lambda: subprocess.run(
+            ["xdotool", "getactivewindow", "getwindowname"], capture_output=True, text=True,
+            env=dict(os.environ, DISPLAY=display)).stdout.strip() == "Quorvane")
+        time.sleep(0.5)
+        xdotool(display, "key", "Menu", "sleep", "0.5", "key", "h")
+        wait("the main window hidden", lambda: copy.window("Quorvane") is None)
+        check(True, "the Menu key, then H, hides it to the tray")
+        # The tray's own menu opens with the right button, and then takes the keys.
+        xdotool(display, "mousemove", "1012", "756", "sleep", "0.3", "click", "3", "sleep", "0.8", "key", "Down",
+                "sleep", "0.3", "key", "Return")
+        copy.wait_window("Quorvane")
+        check(True, "in the tray's menu, Down and Return choose Open Quorvane")
         check(copy.terminate(), "the program ends cleanly on SIGTERM")
 
         # Two starts at the same moment make one copy; the other only brings its window.
@@ -771,14 +787,21 @@ def test_a11y(workdir):
         os.environ.update(saved)
 
 
-def test_focus(workdir):
-    server, display = start_xvfb()
+def start_openbox(workdir, display):
+    """openbox, the window manager that decides which window is active, with a home of its own;
+    the environment to reach the display with."""
     home = os.path.join(workdir, "home")
     os.makedirs(home)
-    environment = {"QT_QPA_PLATFORM": "xcb", "DISPLAY": display}
     desktop = dict(os.environ, DISPLAY=display, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"))
     manager = subprocess.Popen(["openbox", "--sm-disable"], env=desktop,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return manager, desktop
+
+
+def test_focus(workdir):
+    server, display = start_xvfb()
+    environment = {"QT_QPA_PLATFORM": "xcb", "DISPLAY": display}
+    manager, desktop = start_openbox(workdir, display)
     processes = [server, manager]
 
     def xdotool(*arguments):
@@ -797,13 +820,23 @@ def test_focus(workdir):
         peer_main = peer.wait_window("Quorvane")
         wait("this copy in the peer's list", lambda: peer.peers(peer_main))
 
+        # The user asks for a chat, and writes a message while the peer decides.
+        copy.request(f"click {main} Chat")
+        ours = copy.wait_window("Send Chat Request")
+        copy.request(f"set {ours} subjectEdit Plans")
+        copy.request(f"click {ours} Send")
+        offer = peer.wait_window("Received Chat Request")
+
         copy.request(f"click {main} Message")
         send = copy.wait_window("Send Message")
         wait("Send Message to take focus", lambda: active() == "Send Message")
         xdotool("type", "--delay", "20", "abc")
         wait("the typing", lambda: copy.text(send, "messageEdit") == ["abc"])
 
-        # A chat request, then a message, arrive while the user goes on typing and presses Return.
+        # The peer accepts; a chat request, then a message, arrive while the user goes on typing
+        # and presses Return.
+        peer.request(f"click {offer} Accept")
+        copy.wait_window("Chat")
         peer.request(f"click {peer_main} Chat")
         ask = peer.wait_window("Send Chat Request")
         peer.request(f"set {ask} subjectEdit Lunch")
@@ -818,12 +851,193 @@ def test_focus(workdir):
         xdotool("type", "--delay", "20", "def")
         xdotool("key", "Return")
         wait("the typing to go on", lambda: copy.text(send, "messageEdit") == ["abcdef\\n"])
-        check(active() == "Send Message", "the windows a peer opened left the focus where the user types")
+        check(active() == "Send Message", "the windows a peer opened, the accepted chat among them, left the focus "
+              "where the user types")
         time.sleep(0.5)
-        check(copy.window("Received Chat Request") and copy.window("Receive Message") and not copy.window("Chat"),
+        chats = [line for line in copy.request("windows") if line.endswith("\tChat")]
+        check(copy.window("Received Chat Request") and copy.window("Receive Message") and len(chats) == 1,
               "and Return accepted nothing there")
+
+        # The peer leaves the chat: the box that says so belongs to the chat window.
+        peer_chat = peer.wait_window("Chat")
+        peer.request(f"key {peer_chat} Close")
+        peer.request(f"click {peer.wait_window('Stop')} Yes")
+        box = copy.wait_window(cls="QMessageBox")
+        check((copy.text(box, "") or [""])[0].endswith(" Left The Chat"), "the peer leaves the chat, and a box says so")
+        time.sleep(0.5)
+        xdotool("type", "--delay", "20", "ghi")
+        wait("the typing to go on", lambda: copy.text(send, "messageEdit") == ["abcdef\\nghi"])
+        check(active() == "Send Message", "the box left the focus where the user types")
         check(peer.terminate(), "the peer ends cleanly")
         check(copy.terminate(), "the program ends cleanly on SIGTERM")
+    finally:
+        report(processes)
+        stop(processes)
+
+
+def test_keyboard(workdir):
+    """Two copies on one screen under openbox, each its own host, used with the keyboard alone: a
+    message, a chat, a file. The automation socket only reads what the windows show."""
+    server, display = start_xvfb()
+    environment = {"QT_QPA_PLATFORM": "xcb", "DISPLAY": display}
+    manager, desktop = start_openbox(workdir, display)
+    processes = [server, manager]
+
+    def xdotool(*arguments):
+        return subprocess.run(["xdotool", *arguments], env=desktop, capture_output=True, text=True).stdout.split("\n")
+
+    def press(*keys):
+        xdotool("key", "--delay", "60", *keys)
+        time.sleep(0.3)
+
+    def type_text(text):
+        xdotool("type", "--delay", "30", text)
+
+    def focused(copy, title):
+        """Waits until the copy's window of that title has the keys."""
+        wait(f"{title} to take the keys",
+             lambda: xdotool("getactivewindow", "getwindowname", "getwindowpid")[:2] == [title, str(copy.process.pid)])
+        # The window manager's focus reaches the program a moment after it says so.
+        time.sleep(0.3)
+
+    def switch_to(copy, title):
+        """Holds Alt and presses Tab until the window manager gives that window the keys: once, then
+        twice from there, and so on, which visits each window in the order it had."""
+        if xdotool("getactivewindow", "getwindowname", "getwindowpid")[:2] == [title, str(copy.process.pid)]:
+            return
+        for tabs in range(1, 10):
+            xdotool("keydown", "alt", *(["key", "--delay", "100", "Tab"] * tabs), "keyup", "alt")
+            time.sleep(0.5)
+            if xdotool("getactivewindow", "getwindowname", "getwindowpid")[:2] == [title, str(copy.process.pid)]:
+                time.sleep(0.3)
+                return
+        raise AssertionError(f"Alt+Tab never reached {title}")
+
+    def start_again():
+        """Starts A's program once more: it brings back the main window of the copy that runs."""
+        again = subprocess.run([BINARY], capture_output=True, timeout=15, env={
+            **os.environ, **environment, "XDG_RUNTIME_DIR": os.path.join(workdir, "runtime1")})
+        check(again.returncode == 0, f"a second start ends at once: {again.stderr!r}")
+
+    def transcript(copy, chat):
+        return (copy.text(chat, "transcriptEdit") or [""])[0]
+
+    def file_dialog(copy):
+        """The title of the copy's file dialog, once it is open."""
+        copy.wait_window(cls="QFileDialog")
+        return next(line.split("\t")[2] for line in copy.request("windows") if line.split("\t")[1] == "QFileDialog")
+
+    try:
+        a = Copy(workdir, 1, environment)
+        processes.append(a.process)
+        a_main = a.wait_window("Quorvane")
+        b = Copy(workdir, 2, environment)
+        processes.append(b.process)
+        b_main = b.wait_window("Quorvane")
+        to_b = wait("B in A's list", lambda: a.peers(a_main))[0]
+        to_a = wait("A in B's list", lambda: b.peers(b_main))[0]
+
+        # A message: the main window's mnemonic opens Send Message for the selected peer.
+        start_again()
+        focused(a, "Quorvane")
+        press("alt+m")
+        send = a.wait_window("Send Message")
+        focused(a, "Send Message")
+        check(a.text(send, "headerLabel") == ["Send Message To " + to_b], "Alt+M opens Send Message to the peer")
+        type_text("Hello from A")
+        press("alt+s")
+        received = b.wait_window("Receive Message")
+        wait("Send Message to close", lambda: a.window("Send Message") is None)
+        switch_to(b, "Receive Message")
+        check(b.text(received, "messageEdit") == ["Hello from A"], "B reads the message, reached with Alt+Tab")
+        # From Reply, which has the focus, to Close.
+        press("Tab", "Return")
+        wait("Receive Message to close", lambda: b.window("Receive Message") is None)
+        check(b.window("Send Message") is None, "Tab reaches Close, and Return presses it")
+
+        # A chat: A asks with a subject, B accepts, a line each way, A closes.
+        start_again()
+        focused(a, "Quorvane")
+        press("alt+c")
+        focused(a, "Send Chat Request")
+        type_text("Lunch")
+        press("alt+s")
+        offer = b.wait_window("Received Chat Request")
+        switch_to(b, "Received Chat Request")
+        check(b.text(offer, "subjectEdit") == ["Lunch\\n"], "B reads the subject")
+        press("Return")
+        b_chat = b.wait_window("Chat")
+        focused(b, "Chat")
+        check(True, "Return accepts, and B's chat takes the keys")
+        a_chat = a.wait_window("Chat")
+        type_text("Hello A")
+        press("Return")
+        wait("B's line at A", lambda: transcript(a, a_chat).endswith(to_b + ":Hello A\\n"))
+        switch_to(a, "Chat")
+        type_text("Hello B")
+        press("Return")
+        wait("A's line at B", lambda: transcript(b, b_chat).endswith(to_a + ":Hello B\\n"))
+        check(transcript(a, a_chat).endswith("You:Hello B\\n"), "a line each way, sent with Return")
+        press("alt+c")
+        focused(a, "Stop")
+        press("alt+y")
+        wait("A's chat to end", lambda: a.text(a_chat, "headerLabel") == ["Chat Ended"])
+        left = b.wait_window(cls="QMessageBox")
+        check((b.text(left, "") or [""])[0] == to_a + " Left The Chat", "B is told that A left")
+        focused(a, "Chat")
+        press("Escape")
+        wait("A's chat to close", lambda: a.window("Chat") is None)
+        switch_to(b, "quorvane")
+        press("Return")
+        wait("B's chat to end", lambda: b.text(b_chat, "headerLabel") == ["Chat Ended"])
+        switch_to(b, "Chat")
+        press("Escape")
+        wait("B's chat to close", lambda: b.window("Chat") is None)
+        check(True, "each side closes its ended chat with Escape")
+
+        # A file: chosen in the file dialog by typing its path, saved by B into a directory typed
+        # likewise.
+        sent = os.path.join(workdir, "notes.txt")
+        with open(sent, "wb") as f:
+            f.write(os.urandom(100000))
+        start_again()
+        focused(a, "Quorvane")
+        press("alt+f")
+        request = a.wait_window("Send File Transmission Request")
+        focused(a, "Send File Transmission Request")
+        press("alt+l")
+        focused(a, file_dialog(a))
+        type_text(sent)
+        press("Return")
+        wait("the file dialog to close", lambda: a.window(cls="QFileDialog") is None)
+        focused(a, "Send File Transmission Request")
+        check(a.text(request, "fileNameLabel") == ["notes.txt"], "the file is chosen")
+        press("alt+e")
+        type_text("Notes")
+        press("alt+s")
+        offer = b.wait_window("File Request")
+        switch_to(b, "File Request")
+        folder = os.path.join(workdir, "received")
+        os.mkdir(folder)
+        press("alt+s")
+        focused(b, file_dialog(b))
+        type_text(folder)
+        press("Return")
+        arrived = os.path.join(folder, "notes.txt")
+        wait("the file to arrive", lambda: os.path.exists(arrived) and os.path.getsize(arrived) == 100000, 30)
+        with open(sent, "rb") as original, open(arrived, "rb") as copied:
+            check(original.read() == copied.read(), "B saves the file, every byte, into the directory typed")
+        for copy in (a, b):
+            box = copy.wait_window(cls="QMessageBox")
+            check(copy.text(box, "") == ["Finished"], "and each side is told it finished")
+        # Neither box took the keys; Alt+Tab reaches each.
+        for copy in (a, b):
+            switch_to(copy, "quorvane")
+            press("Return")
+        wait("the boxes and progress windows to close", lambda: not a.window("File") and not b.window("File"))
+        check(True, "the boxes, reached with Alt+Tab, are dismissed with Return")
+        check(b.terminate(), "B ends cleanly")
+        check(a.terminate(), "A ends cleanly")
     finally:
         report(processes)
         stop(processes)
@@ -851,7 +1065,7 @@ def main():
     tests = {"sni": test_sni, "wayland": test_wayland, "sni-wayland": lambda workdir: test_sni(workdir, True),
              "sni-late": test_sni_late, "sni-late-wayland": lambda workdir: test_sni_late(workdir, True),
              "late-panel": test_late_panel, "xfce": test_xfce, "xfce-late": lambda workdir: test_xfce(workdir, True),
-             "a11y": test_a11y, "focus": test_focus}
+             "a11y": test_a11y, "focus": test_focus, "keyboard": test_keyboard}
     if mode not in tests:
         print(__doc__, file=sys.stderr)
         return 2

@@ -45,6 +45,7 @@ struct Box
     std::string caption;
     unsigned style = 0;
     std::string ownerHeader;
+    bool byPeer = false;
 };
 
 const char* const SENDER = "tester (testhost)";
@@ -62,7 +63,7 @@ protected:
         ASSERT_TRUE(listener.Listen(5));
         SetMessageBoxHandler([this](const MessageBoxRequest& request) {
             boxes.push_back({request.text, request.caption, request.style,
-                request.owner ? LabelText(request.owner, "headerLabel").toStdString() : ""});
+                request.owner ? LabelText(request.owner, "headerLabel").toStdString() : "", request.byPeer});
             if (answers.empty()) {
                 return int(IDOK);
             }
@@ -176,6 +177,7 @@ TEST_F(TransferWindowsTest, BatchGoesFromTheSendingWindowIntoTheChosenDirectory)
     ASSERT_TRUE(WaitFor([&] { return boxes.size() == 2; }));
     for (const Box& box : boxes) {
         EXPECT_EQ(box.text, "Finished");
+        EXPECT_TRUE(box.byPeer) << "the end comes while the user may be typing elsewhere";
     }
     EXPECT_EQ(boxes[0].ownerHeader == "Receiving Files From tester (testhost)"
             || boxes[1].ownerHeader == "Receiving Files From tester (testhost)",
@@ -438,7 +440,9 @@ TEST_F(TransferWindowsTest, ReportsAreShownWhileAQuestionWaitsAndWhileCancelNoti
     ASSERT_EQ(finished.size(), 2u) << "each transfer says Finished, once";
     EXPECT_NE(finished[0]->parentWidget(), finished[1]->parentWidget());
     for (QMessageBox* box : finished) {
-        EXPECT_EQ(box->windowModality(), Qt::WindowModal) << "it blocks its own progress window only";
+        // On top of its own progress window, and modal to none: Qt would activate a modal box.
+        EXPECT_EQ(box->windowModality(), Qt::NonModal) << "it blocks no window";
+        EXPECT_TRUE(box->testAttribute(Qt::WA_ShowWithoutActivating)) << "it must leave the keys alone";
         box->button(QMessageBox::Ok)->click();
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
