@@ -357,8 +357,8 @@ bool CFileReceiveWorker::FlushGathered()
     }
     // The disk starts on these bytes now rather than at the file's end, where the last reply
     // waits for fsync: without this, it waits for the whole file. Only a hint; fsync reports.
-    ::sync_file_range(m_hFile, static_cast<off_t>(m_nFileReceived - m_nGathered), static_cast<off_t>(m_nGathered),
-        SYNC_FILE_RANGE_WRITE);
+    ::sync_file_range(m_hFile, static_cast<off_t>(m_nFileReceived - m_nGathered),
+        static_cast<off_t>(m_nGathered), SYNC_FILE_RANGE_WRITE);
     m_nGathered = 0;
     return true;
 }
