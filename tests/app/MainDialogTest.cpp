@@ -1,5 +1,5 @@
-#include "app/AboutDialog.h"
 #include "app/MainDialog.h"
+#include "app/AboutDialog.h"
 #include "app/SendFilesDialog.h"
 #include "chat/ChatDialog.h"
 #include "chat/ChatRequestDialog.h"
@@ -19,9 +19,9 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QKeySequence>
 #include <QPlainTextEdit>
-#include <QFile>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -255,7 +255,8 @@ void ExpectUsableWithoutMouse(CDialog* window, bool openedByPeer)
     const auto expectMnemonic = [&](const QString& text) {
         const QKeySequence key = QKeySequence::mnemonic(text);
         EXPECT_FALSE(key.isEmpty()) << "no mnemonic: " << text.toStdString();
-        EXPECT_TRUE(key.isEmpty() || keys.insert(key).second) << "mnemonic taken twice: " << text.toStdString();
+        EXPECT_TRUE(key.isEmpty() || keys.insert(key).second)
+            << "mnemonic taken twice: " << text.toStdString();
     };
     for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
         expectMnemonic(button->text());
@@ -268,7 +269,8 @@ void ExpectUsableWithoutMouse(CDialog* window, bool openedByPeer)
     }
 
     std::vector<QWidget*> chain;
-    for (QWidget* widget = window->nextInFocusChain(); widget != window; widget = widget->nextInFocusChain()) {
+    for (QWidget* widget = window->nextInFocusChain(); widget != window;
+         widget = widget->nextInFocusChain()) {
         if (widget->isVisibleTo(window) && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus)) {
             chain.push_back(widget);
         }
