@@ -150,10 +150,12 @@ DBusMenuItemList CDBusMenuExporter::GetGroupProperties(
     const QList<int>& ids, const QStringList& propertyNames)
 {
     const QSet<QString> names = NameSet(propertyNames);
+    // No ids asks for every item.
+    const QList<int> asked = ids.isEmpty() ? m_actions.keys() : ids;
     DBusMenuItemList items;
-    for (qsizetype i = 0; i < ids.size() && i < MAX_IDS; ++i) {
-        if (QAction* action = ActionOf(ids[i])) {
-            items.push_back({ids[i], Filter(PropertiesOf(action), names)});
+    for (qsizetype i = 0; i < asked.size() && i < MAX_IDS; ++i) {
+        if (QAction* action = ActionOf(asked[i])) {
+            items.push_back({asked[i], Filter(PropertiesOf(action), names)});
         }
     }
     return items;

@@ -25,12 +25,17 @@ CStatusNotifierHostWatch::CStatusNotifierHostWatch(QObject* parent)
     // Qt follows the name's owner for this signal, across restarts.
     bus.connect(WATCHER, WATCHER_PATH, WATCHER, QStringLiteral("StatusNotifierHostRegistered"), this,
         SLOT(OnHostRegistered()));
+    bus.connect(WATCHER, WATCHER_PATH, WATCHER, QStringLiteral("StatusNotifierHostUnregistered"), this,
+        SLOT(OnHostUnregistered()));
     // A watcher may be there already, still waiting for its host.
     AskForHost();
 }
 
 void CStatusNotifierHostWatch::OnOwnerChanged(const QString& newOwner)
 {
+    // An answer still on its way came from the watcher that has gone.
+    delete m_pQuestion;
+    m_pQuestion = nullptr;
     // A new owner is a new watcher, which has not seen our item.
     SetHostPresent(false);
     if (!newOwner.isEmpty()) {
@@ -49,15 +54,19 @@ void CStatusNotifierHostWatch::AskForHost()
         finished->deleteLater();
         m_pQuestion = nullptr;
         const QDBusPendingReply<QDBusVariant> reply = *finished;
-        if (!reply.isError() && reply.value().variant().toBool()) {
-            SetHostPresent(true);
-        }
+        SetHostPresent(!reply.isError() && reply.value().variant().toBool());
     });
 }
 
 void CStatusNotifierHostWatch::OnHostRegistered()
 {
     SetHostPresent(true);
+}
+
+void CStatusNotifierHostWatch::OnHostUnregistered()
+{
+    // The watcher may hold other hosts still.
+    AskForHost();
 }
 
 void CStatusNotifierHostWatch::SetHostPresent(bool present)

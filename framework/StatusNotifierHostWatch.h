@@ -5,8 +5,9 @@
 class QDBusPendingCallWatcher;
 
 // Tells when a panel that draws StatusNotifierItems comes to the session bus: a watcher that
-// says a host is registered, or that announces one. Follows the watcher's name, so a panel
-// that restarts is seen again. Nothing is polled.
+// says a host is registered, or that announces one. Follows the watcher's name and its hosts, so
+// a panel that quits while its watcher stays (plasmashell beside kded) is no longer counted, and
+// one that restarts is seen again. Nothing is polled.
 class CStatusNotifierHostWatch : public QObject
 {
     Q_OBJECT
@@ -22,6 +23,7 @@ signals:
 
 private slots:
     void OnHostRegistered();
+    void OnHostUnregistered();
 
 private:
     void OnOwnerChanged(const QString& newOwner);
