@@ -122,15 +122,28 @@ def check(condition, what):
 
 
 def start_xvfb():
-    read, write = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                            pass_fds=(write,), stderr=subprocess.DEVNULL)
-    os.close(write)
-    with os.fdopen(read) as pipe:
-        display = pipe.readline().strip()
-    if not display:
-        raise AssertionError("Xvfb did not start")
-    return xvfb, ":" + display
+    """An Xvfb on a display of its own. Xvfb takes the display's lock file only when given its
+    number (never with -displayfd), and tests run in parallel, each in network namespaces of its
+    own, where the abstract sockets do not collide: without the lock two servers would share a
+    number, and the one that ends first would remove the other's socket file, the only way in
+    from the copy on host 2."""
+    for number in range(10 + os.getpid() % 50, 200):
+        xvfb = subprocess.Popen(["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                stderr=subprocess.DEVNULL)
+        path = f"/tmp/.X11-unix/X{number}"
+        end = time.time() + 15
+        while xvfb.poll() is None and time.time() < end:
+            try:
+                with socket.socket(socket.AF_UNIX) as probe:
+                    probe.connect(path)
+                return xvfb, f":{number}"
+            except OSError:
+                time.sleep(0.05)
+        if xvfb.poll() is None:
+            xvfb.kill()
+            xvfb.wait()
+            raise AssertionError("Xvfb did not start")
+    raise AssertionError("no free X display")
 
 
 def start_bus(workdir, services=None, desktop=None):
