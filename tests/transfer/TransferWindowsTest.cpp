@@ -29,6 +29,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -90,6 +91,10 @@ protected:
         Settle(50);
         // The files of a stopped transfer are closed before their directory goes.
         EXPECT_TRUE(CFileReceiveWorker::WaitForAll(std::chrono::seconds(5)));
+        // QDir cannot remove names that are not UTF-8; the byte-wise removal can.
+        std::error_code ignored;
+        std::filesystem::remove_all(In(), ignored);
+        std::filesystem::remove_all(Out(), ignored);
     }
 
     std::string In() const { return source.path().toStdString() + "/"; }
