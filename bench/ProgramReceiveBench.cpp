@@ -55,6 +55,13 @@ bool ReadExactly(int fd, char* buffer, size_t length)
     return true;
 }
 
+long long ThreadCpuMicroseconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec * 1000000LL + now.tv_nsec / 1000;
+}
+
 // A stream socket on host 2, connected to host 1's port, without delayed chunks.
 int ConnectFromHost2(unsigned port)
 {
@@ -71,10 +78,11 @@ int ConnectFromHost2(unsigned port)
 
 // --bound BYTES: the bound's four clients, in a process of their own as the senders are in
 // another process than the copy (a wake-up within one process is cheaper). Prints the time in
-// microseconds until the last ends, or 0.
+// microseconds until the last ends (or 0) and the processor time of the four threads.
 int RunBoundClients(long long bytes)
 {
     std::atomic<bool> failed {false};
+    std::atomic<long long> cpu {0};
     std::vector<std::thread> threads;
     const auto start = Clock::now();
     for (int i = 0; i < STREAMS; ++i) {
@@ -82,6 +90,7 @@ int RunBoundClients(long long bytes)
             const int fd = ConnectFromHost2(BOUND_PORT);
             char chunk[2000] = {};
             char reply[2];
+            const long long cpuBefore = ThreadCpuMicroseconds();
             for (long long sent = 0; fd >= 0 && sent < bytes; sent += sizeof chunk) {
                 if (send(fd, chunk, sizeof chunk, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof chunk)
                     || !ReadExactly(fd, reply, sizeof reply)) {
@@ -89,6 +98,7 @@ int RunBoundClients(long long bytes)
                     break;
                 }
             }
+            cpu += ThreadCpuMicroseconds() - cpuBefore;
             failed = failed || fd < 0;
             if (fd >= 0) {
                 close(fd);
@@ -99,12 +109,19 @@ int RunBoundClients(long long bytes)
         thread.join();
     }
     const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
-    std::printf("%lld\n", failed ? 0LL : static_cast<long long>(elapsed.count()));
+    std::printf("%lld %lld\n", failed ? 0LL : static_cast<long long>(elapsed.count()), cpu.load());
     return failed ? 1 : 0;
 }
 
-// Four lock-step streams at once, host 2 to host 1; MB/s of all four.
-double BoundRate(long long bytes)
+struct Bound
+{
+    double megabytesPerSecond = 0;
+    // Both ends, all eight threads, per exchange.
+    double cpuPerExchange = 0;
+};
+
+// Four lock-step streams at once, host 2 to host 1.
+Bound BoundRate(long long bytes)
 {
     const int listener = lan::OpenSocketOn(1, SOCK_STREAM);
     const int on = 1;
@@ -113,21 +130,24 @@ double BoundRate(long long bytes)
     bind(listener, reinterpret_cast<const sockaddr*>(&any), sizeof any);
     listen(listener, STREAMS);
     std::vector<std::thread> threads;
+    std::atomic<long long> cpu {0};
     for (int i = 0; i < STREAMS; ++i) {
-        threads.emplace_back([listener] {
+        threads.emplace_back([listener, &cpu] {
             const int fd = accept(listener, nullptr, nullptr);
             const int yes = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
             char chunk[2000];
+            const long long cpuBefore = ThreadCpuMicroseconds();
             while (ReadExactly(fd, chunk, sizeof chunk)) {
                 send(fd, "OK", 2, MSG_NOSIGNAL);
             }
+            cpu += ThreadCpuMicroseconds() - cpuBefore;
             close(fd);
         });
     }
     int out[2];
     if (pipe(out) != 0) {
-        return 0;
+        return {};
     }
     const pid_t child = fork();
     if (child == 0) {
@@ -148,9 +168,15 @@ double BoundRate(long long bytes)
     for (std::thread& thread : threads) {
         thread.join();
     }
-    const double seconds = std::atof(printed.c_str()) / 1e6;
+    long long microseconds = 0;
+    long long clientCpu = 0;
+    std::sscanf(printed.c_str(), "%lld %lld", &microseconds, &clientCpu);
     close(listener);
-    return seconds > 0 ? STREAMS * bytes / 1e6 / seconds : 0;
+    if (microseconds <= 0) {
+        return {};
+    }
+    const double exchanges = STREAMS * static_cast<double>(bytes) / 2000;
+    return {STREAMS * bytes / static_cast<double>(microseconds), (cpu + clientCpu) / exchanges};
 }
 
 // Processor time of a process's threads in microseconds, from /proc: the user-interface thread
@@ -195,6 +221,8 @@ struct StartLine
     qint64 copyPid = 0;
     CopyCpu atStart;
     CopyCpu atEnd;
+    // The senders' threads during the data.
+    long long senderCpu = 0;
 };
 
 // One minimal sender: the header, then (after the go) one file of data in lock-step.
@@ -228,6 +256,7 @@ bool MinimalSender(int index, const std::string& data, StartLine& line)
     // bound's one buffer does; shows what reading cold data costs the senders.
     const size_t window = qEnvironmentVariableIntValue("QUORVANE_BENCH_HOT") ? 1000 * 1000 : data.size();
     bool whole = header;
+    const long long cpuBefore = ThreadCpuMicroseconds();
     for (size_t at = 0; whole && at < data.size(); at += filewire::CHUNK_SIZE) {
         const size_t length = std::min<size_t>(filewire::CHUNK_SIZE, data.size() - at);
         whole = send(fd, data.data() + at % window, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length)
@@ -236,6 +265,7 @@ bool MinimalSender(int index, const std::string& data, StartLine& line)
     {
         std::lock_guard guard(line.lock);
         line.end = std::max(line.end, Clock::now());
+        line.senderCpu += ThreadCpuMicroseconds() - cpuBefore;
         if (++line.ended == STREAMS) {
             line.atEnd = ReadCopyCpu(line.copyPid);
         }
@@ -253,6 +283,8 @@ struct Result
     double cpuPerExchange = 0;
     double uiPerExchange = 0;
     double uiBusyShare = 0;
+    // Both ends: the copy's and the senders' threads.
+    double bothPerExchange = 0;
 };
 
 Result ProgramRate(RunningCopy& copy, const std::string& data)
@@ -285,6 +317,7 @@ Result ProgramRate(RunningCopy& copy, const std::string& data)
     const double exchanges = STREAMS * static_cast<double>(data.size()) / filewire::CHUNK_SIZE;
     result.cpuPerExchange = (line.atEnd.all - line.atStart.all) / exchanges;
     result.uiPerExchange = (line.atEnd.ui - line.atStart.ui) / exchanges;
+    result.bothPerExchange = result.cpuPerExchange + line.senderCpu / exchanges;
     result.uiBusyShare = seconds > 0 ? (line.atEnd.ui - line.atStart.ui) / 1e6 / seconds : 0;
     // Each progress window ends with its "Finished" box, closed as a user would.
     int finished = 0;
@@ -346,27 +379,30 @@ int main(int argc, char** argv)
     std::vector<double> programs;
     std::vector<double> shares;
     bool identical = true;
+    std::vector<double> cpuShares;
     for (int round = 1; round <= rounds; ++round) {
-        const double bound = BoundRate(static_cast<long long>(data.size()));
+        const Bound bound = BoundRate(static_cast<long long>(data.size()));
         const Result result = ProgramRate(copy, data);
-        bounds.push_back(bound);
+        bounds.push_back(bound.megabytesPerSecond);
         programs.push_back(result.megabytesPerSecond);
-        shares.push_back(result.megabytesPerSecond / bound);
+        shares.push_back(result.megabytesPerSecond / bound.megabytesPerSecond);
+        cpuShares.push_back(result.bothPerExchange / bound.cpuPerExchange);
         identical = identical && result.identical;
         std::printf(
             "round %d  four bound streams %7.2f MB/s  four batches into the copy %7.2f MB/s  (%3.0f %%)  "
-            "copy's processor time per exchange %.1f us, of it the UI thread %.1f us (busy %.0f %% of "
-            "the time)%s\n",
-            round, bound, result.megabytesPerSecond, 100 * result.megabytesPerSecond / bound,
-            result.cpuPerExchange, result.uiPerExchange, 100 * result.uiBusyShare,
-            result.identical ? "" : "  NOT ALL FINISHED WHOLE");
+            "processor time per exchange, both ends: bound %.1f us, copy and senders %.1f us; the "
+            "copy %.1f us, of it the UI thread %.1f us (busy %.0f %% of the time); resident %ld KiB%s\n",
+            round, bound.megabytesPerSecond, result.megabytesPerSecond,
+            100 * result.megabytesPerSecond / bound.megabytesPerSecond, bound.cpuPerExchange,
+            result.bothPerExchange, result.cpuPerExchange, result.uiPerExchange, 100 * result.uiBusyShare,
+            copy.ResidentKiB(), result.identical ? "" : "  NOT ALL FINISHED WHOLE");
         std::fflush(stdout);
     }
     std::printf(
         "\n%lld MB per stream, %d rounds; medians: bound %.2f MB/s, copy %.2f MB/s = %.0f %% of the bound "
-        "(median of the round shares %.0f %%)\n",
+        "(median of the round shares %.0f %%); processor time per exchange %.0f %% of the bound's\n",
         megabytes, rounds, Median(bounds), Median(programs), 100 * Median(programs) / Median(bounds),
-        100 * Median(shares));
+        100 * Median(shares), 100 * Median(cpuShares));
     std::printf("copy's resident size: %ld KiB before, %ld KiB after, peak %ld KiB; all files whole: %s\n",
         residentBefore, copy.ResidentKiB(), copy.PeakResidentKiB(), identical ? "yes" : "NO");
     copy.Terminate();
