@@ -9,6 +9,7 @@
 //
 // The receiving ends run here on host 1; the sending ends and the bound's clients run in a copy
 // of this program that enters host 2.
+#include "bench/BenchSupport.h"
 #include "framework/MainWindowLink.h"
 #include "transfer/FileListenSocket.h"
 #include "transfer/FileProtocol.h"
@@ -49,6 +50,10 @@
 
 namespace {
 
+using bench::Median;
+using bench::ReadExactly;
+using bench::ThreadCpuMicroseconds;
+
 constexpr unsigned BOUND_PORT = 5002;
 // The minimal receiver, beside the program's listener on port 102.
 constexpr unsigned MINIMAL_PORT = 5102;
@@ -69,14 +74,6 @@ long RssKb()
     long resident = 0;
     statm >> pages >> resident;
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-// Processor time of the calling thread.
-long long ThreadCpuMicroseconds()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return now.tv_sec * 1000000LL + now.tv_nsec / 1000;
 }
 
 // Watches the event loop of this thread: the longest gap between ticks is the longest time the
@@ -129,19 +126,6 @@ sockaddr_in AddressOf(const std::string& host, unsigned port)
     address.sin_port = htons(static_cast<uint16_t>(port));
     inet_pton(AF_INET, host.c_str(), &address.sin_addr);
     return address;
-}
-
-bool ReadExactly(int fd, char* buffer, size_t length)
-{
-    while (length > 0) {
-        const ssize_t got = recv(fd, buffer, length, 0);
-        if (got <= 0) {
-            return false;
-        }
-        buffer += got;
-        length -= static_cast<size_t>(got);
-    }
-    return true;
 }
 
 // --- host 2: the senders and the bound's clients --------------------------------------------
@@ -682,13 +666,6 @@ std::string Busy(long long microseconds)
     char text[32];
     std::snprintf(text, sizeof text, "%.1f ms", microseconds / 1000.0);
     return microseconds < 0 ? std::string("-") : std::string(text);
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 // File Request window gets "Save As" and a directory of its own. Four minimal senders on host 2
 // (plain blocking calls, one file each, each chunk waiting for its reply) start their data once
 // all four are accepted; the time runs from then until the last reply of the last one.
+#include "bench/BenchSupport.h"
 #include "tests/support/Lan.h"
 #include "tests/support/RunningCopy.h"
 #include "tests/support/Wait.h"
@@ -38,29 +39,13 @@
 
 namespace {
 
+using bench::Median;
+using bench::ReadExactly;
+using bench::ThreadCpuMicroseconds;
+
 constexpr int STREAMS = 4;
 constexpr unsigned BOUND_PORT = 5002;
 using Clock = std::chrono::steady_clock;
-
-bool ReadExactly(int fd, char* buffer, size_t length)
-{
-    while (length > 0) {
-        const ssize_t got = recv(fd, buffer, length, 0);
-        if (got <= 0) {
-            return false;
-        }
-        buffer += got;
-        length -= static_cast<size_t>(got);
-    }
-    return true;
-}
-
-long long ThreadCpuMicroseconds()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return now.tv_sec * 1000000LL + now.tv_nsec / 1000;
-}
 
 // A stream socket on host 2, connected to host 1's port, without delayed chunks.
 int ConnectFromHost2(unsigned port)
@@ -338,13 +323,6 @@ Result ProgramRate(RunningCopy& copy, const std::string& data)
         std::fprintf(stderr, "senders whole: %d, Finished boxes: %d\n", whole.load(), finished);
     }
     return result;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 } // namespace
