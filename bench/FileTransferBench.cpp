@@ -714,7 +714,16 @@ int main(int argc, char** argv)
     MakeFile(dir + "second.bin", total - total / 2);
     MakeFile(dir + "whole.bin", total);
     MakeFile(dir + "quarter.bin", total / 4);
-    const std::vector<std::string> batch = {"first.bin", "empty", "second.bin"};
+    std::vector<std::string> batch = {"first.bin", "empty", "second.bin"};
+    // QUORVANE_BENCH_FILES=N: the batch of the sender's cases is N files of equal size instead,
+    // as a batch of photographs would be.
+    if (const int files = std::atoi(Env("QUORVANE_BENCH_FILES").c_str()); files > 0) {
+        batch.clear();
+        for (int i = 0; i < files; ++i) {
+            batch.push_back("part" + std::to_string(i) + ".bin");
+            MakeFile(dir + batch.back(), total / files + (i < total % files ? 1 : 0));
+        }
+    }
 
     struct Scenario
     {

@@ -10,7 +10,6 @@
 
 #include <fcntl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -41,6 +40,7 @@ CFileReceiveWorker::CFileReceiveWorker(
     int socket, Batch batch, Storage storage, std::function<void()> deliver)
     : m_batch(std::move(batch))
     , m_storage(std::move(storage))
+    , m_placer(m_storage.sync, m_storage.close)
     , m_hSocket(socket)
     , m_reports(std::move(deliver))
 {
@@ -110,10 +110,12 @@ void CFileReceiveWorker::Run()
                     // Everything the sender sent before its close is on the disk before the
                     // window hears of the close.
                     if (!IsStopped() && !m_bFailed) {
-                        if (FlushGathered()) {
-                            Post({Report::Closed, 0, 0, {}});
-                        } else {
+                        if (!FlushGathered()) {
                             Fail(errno);
+                        } else if (!m_placer.Wait()) {
+                            FailPlacement();
+                        } else {
+                            Post({Report::Closed, 0, 0, {}});
                         }
                     }
                     break;
@@ -152,6 +154,12 @@ ssize_t CFileReceiveWorker::ReceiveData(const char*& data)
     // Intervals waited in vain since this call began.
     int silent = 0;
     for (;;) {
+        // The file before this one could not be put in place: nothing more is answered.
+        if (m_placer.HasFailed()) {
+            m_placer.Wait();
+            FailPlacement();
+            return 0;
+        }
         // Progress held back goes out once the sender has been silent for its interval, the
         // gathered bytes once it has been silent for longer.
         SetReceiveTimeout(m_reports.HasHeldProgress() || m_nGathered > 0);
@@ -294,34 +302,20 @@ bool CFileReceiveWorker::PlaceCurrentFile()
         Fail(errno);
         return false;
     }
-    const int fd = std::exchange(m_hFile, -1);
-    // A full disk or a quota may show only when the data is flushed, or at the close.
-    if ((m_storage.sync ? m_storage.sync(fd) : ::fsync(fd)) != 0) {
-        const int error = errno;
-        ::close(fd);
-        Fail(error);
-        return false;
+    CFilePlacer::Job job {std::exchange(m_hFile, -1), std::exchange(m_strIncompletePath, {}),
+        m_batch.directory + m_batch.names[m_nIndex], m_nIndex};
+    // Once the batch is complete, its last reply waits for every file to be in place.
+    const bool placed = m_nBatchReceived < m_batch.total ? m_placer.PlaceBehind(std::move(job))
+                                                         : m_placer.Place(std::move(job));
+    if (!placed) {
+        FailPlacement();
     }
-    if ((m_storage.close ? m_storage.close(fd) : ::close(fd)) != 0) {
-        Fail(errno);
-        return false;
-    }
-    const CString path = m_batch.directory + m_batch.names[m_nIndex];
-    // A symbolic link standing at the name is not followed, and a pipe, device or directory is
-    // not replaced.
-    struct stat status
-    {
-    };
-    if (::lstat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
-        Fail(S_ISLNK(status.st_mode) ? ELOOP : S_ISDIR(status.st_mode) ? EISDIR : EINVAL);
-        return false;
-    }
-    if (::rename(m_strIncompletePath.c_str(), path.c_str()) != 0) {
-        Fail(errno);
-        return false;
-    }
-    m_strIncompletePath.clear();
-    return true;
+    return placed;
+}
+
+void CFileReceiveWorker::FailPlacement()
+{
+    Fail(m_placer.FailureError(), m_placer.FailureIndex());
 }
 
 void CFileReceiveWorker::CloseFile()
@@ -339,12 +333,12 @@ void CFileReceiveWorker::CloseFile()
     }
 }
 
-void CFileReceiveWorker::Fail(int errnoValue)
+void CFileReceiveWorker::Fail(int errnoValue, size_t index)
 {
     // Nothing more is written and no reply goes out: the socket closes as the thread ends.
     m_bFailed = true;
     CloseFile();
-    Post({Report::Failed, 0, 0, DescribeFileError(m_batch.directory + m_batch.names[m_nIndex], errnoValue)});
+    Post({Report::Failed, 0, 0, DescribeFileError(m_batch.directory + m_batch.names[index], errnoValue)});
 }
 
 bool CFileReceiveWorker::FlushGathered()
@@ -386,6 +380,8 @@ void CFileReceiveWorker::End()
     // failure to.
     FlushGathered();
     CloseFile();
+    // A whole file is put in place even after a stop: every byte of it was answered.
+    m_placer.Wait();
     std::lock_guard lock(m_lock);
     ::close(m_hSocket);
     m_hSocket = -1;

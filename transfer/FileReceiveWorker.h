@@ -1,6 +1,7 @@
 #pragma once
 
 #include "framework/CString.h"
+#include "transfer/FilePlacer.h"
 #include "transfer/ReportQueue.h"
 
 #include <atomic>
@@ -22,7 +23,8 @@
 // the sender's "Finished" is true. What happens reaches the user-interface thread through a queue,
 // in order, progress at most every interval. The thread and the connection share this object, so
 // the window may close while a write is still under way: the stop never waits, and the thread lets
-// go of the file and the socket once its current write has returned.
+// go of the file and the socket once its current write, and the placing of a whole file, have
+// returned.
 class CFileReceiveWorker
 {
 public:
@@ -46,7 +48,7 @@ public:
     // Stores bytes in a file; a ::write in all but tests, which play a slow disk with it.
     using FileWriter = std::function<ssize_t(int fd, const char* data, size_t length)>;
     // Flushes or closes a file: ::fsync and ::close in all but tests, which play a failing disk.
-    using FileCall = std::function<int(int fd)>;
+    using FileCall = CFilePlacer::FileCall;
 
     // Takes ownership of the connected socket and starts the thread; deliver runs on the calling
     // (user-interface) thread whenever reports are waiting, until Stop.
@@ -93,12 +95,16 @@ private:
     StoreResult Store(const char* data, size_t length);
     bool OpenFromCurrent();
     bool OpenCurrentFile();
-    // The current file is whole: flushed, closed and put in place under its name.
+    // The current file is whole: flushed, closed and put in place under its name, behind the
+    // next file's reads unless the batch is complete.
     bool PlaceCurrentFile();
+    // Reports a placement that failed, naming its file.
+    void FailPlacement();
     // Lets go of a file that is not whole; it stays under its name for incomplete files, unless
     // nothing of it arrived.
     void CloseFile();
-    void Fail(int errnoValue);
+    void Fail(int errnoValue) { Fail(errnoValue, m_nIndex); }
+    void Fail(int errnoValue, size_t index);
     bool WriteAll(const char* data, size_t length);
     bool IsStopped() const { return m_bStop.load(); }
 
@@ -120,6 +126,7 @@ private:
     // Bytes of the current file answered but not yet written.
     std::unique_ptr<char[]> m_pGathered;
     size_t m_nGathered = 0;
+    CFilePlacer m_placer;
 
     std::atomic<bool> m_bStop {false};
     // Guards the socket's descriptor against its close: the stop shuts it down meanwhile, and a

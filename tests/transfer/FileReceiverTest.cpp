@@ -468,4 +468,57 @@ TEST_F(FileReceiverTest, StorageFailuresNameTheFileAndKeepTheOldOne)
     }
 }
 
+// A file's flush to the disk can take long: the next file's reads are answered meanwhile, the
+// batch's last reply still waits until every file is in place, and a flush that fails names its
+// own file even though the next one has begun.
+TEST_F(FileReceiverTest, NextFileIsAnsweredWhileTheLastIsFlushed)
+{
+    const auto held = std::make_shared<std::atomic<bool>>(true);
+    CFileReceiveWorker::SetFileFinish(
+        [held](int fd) {
+            for (int waited = 0; *held && waited < 5000; waited += 5) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            return ::fsync(fd);
+        },
+        {});
+    Peer sender = Peer::Connect();
+    ReceiverWindows* request = Request(sender, {{"first", "1111"}, {"second", "2222"}});
+    ASSERT_NE(request, nullptr);
+    request->Accept(Dir());
+    ASSERT_EQ(sender.Read(2), "OK");
+    sender.Send("1111");
+    ASSERT_EQ(sender.Read(2), "OK");
+    sender.Send("22");
+    EXPECT_EQ(sender.Read(2), "OK") << "the read waited for the first file's flush";
+    sender.Send("22");
+    EXPECT_EQ(sender.ReadAny(200), "") << "the last reply came before the files were in place";
+    EXPECT_FALSE(ReadFile(Dir() + "first"));
+    *held = false;
+    EXPECT_EQ(sender.Read(2), "OK");
+    EXPECT_EQ(ReadFile(Dir() + "first"), "1111");
+    EXPECT_EQ(ReadFile(Dir() + "second"), "2222");
+    ASSERT_TRUE(WaitFor([&] { return request->Ended(); }));
+
+    CFileReceiveWorker::SetFileFinish(
+        [](int) {
+            errno = EDQUOT;
+            return -1;
+        },
+        {});
+    Peer failing = Peer::Connect();
+    ReceiverWindows* quota = Request(failing, {{"over", "1111"}, {"next", "2222"}});
+    ASSERT_NE(quota, nullptr);
+    quota->Accept(Dir());
+    ASSERT_EQ(failing.Read(2), "OK");
+    failing.Send("1111");
+    ASSERT_EQ(failing.Read(2), "OK");
+    failing.Send("2222");
+    ASSERT_TRUE(WaitFor([&] { return quota->Ended(); }));
+    EXPECT_NE(quota->log.back().find(Dir() + "over"), std::string::npos) << quota->log.back();
+    EXPECT_TRUE(failing.WaitClosed());
+    EXPECT_FALSE(ReadFile(Dir() + "over"));
+    CFileReceiveWorker::SetFileFinish({}, {});
+}
+
 } // namespace

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "framework/CString.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+// Puts a received file in place: flushed to the disk, closed, and moved from its incomplete name
+// to its own. The flush can take tens of milliseconds for a large file, so a file that is not the
+// batch's last is placed on a thread of its own while the next one's reads are answered. One
+// placement is under way at a time, in the order they were asked for.
+class CFilePlacer
+{
+public:
+    // ::fsync and ::close unless given (tests play a failing disk with them).
+    using FileCall = std::function<int(int fd)>;
+    struct Job
+    {
+        int file = -1;
+        CString incompletePath;
+        CString path;
+        // Which file of the batch, for the report of a failure.
+        size_t index = 0;
+    };
+
+    CFilePlacer(FileCall sync, FileCall close);
+    // Lets the placement under way finish.
+    ~CFilePlacer();
+    CFilePlacer(const CFilePlacer&) = delete;
+    CFilePlacer& operator=(const CFilePlacer&) = delete;
+
+    // Starts placing once the one under way is done. False when that one failed (see Failure);
+    // the job is then dropped, its file closed and left under its incomplete name.
+    bool PlaceBehind(Job job);
+    // Places the file now, after the one under way; false when either failed.
+    bool Place(Job job);
+    // Waits until nothing is being placed; false when a placement failed.
+    bool Wait();
+    // Cheap enough to ask between two reads.
+    bool HasFailed() const { return m_bFailed.load(); }
+    // The errno value and the file's index of the failure, once Wait or a Place call said false.
+    int FailureError() const { return m_nError; }
+    size_t FailureIndex() const { return m_nFailedIndex; }
+
+private:
+    // The errno value of the step that failed, or 0.
+    int Run(const Job& job) const;
+    void Loop();
+    bool WaitLocked(std::unique_lock<std::mutex>& lock);
+    void Drop(Job& job);
+
+    const FileCall m_sync;
+    const FileCall m_close;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::optional<Job> m_pending;
+    bool m_bQuit = false;
+    std::atomic<bool> m_bFailed {false};
+    int m_nError = 0;
+    size_t m_nFailedIndex = 0;
+    // Started with the first placement behind.
+    std::thread m_thread;
+};
