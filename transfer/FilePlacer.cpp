@@ -1,6 +1,7 @@
 #include "transfer/FilePlacer.h"
 
 #include <cerrno>
+#include <system_error>
 #include <utility>
 
 #include <sys/stat.h>
@@ -33,10 +34,17 @@ bool CFilePlacer::PlaceBehind(Job job)
             Drop(job);
             return false;
         }
-        m_pending = std::move(job);
         if (!m_thread.joinable()) {
-            m_thread = std::thread([this] { Loop(); });
+            try {
+                m_thread = std::thread([this] { Loop(); });
+            } catch (const std::system_error&) {
+                // No thread to be had: the file is placed here and now instead.
+                lock.unlock();
+                return Place(std::move(job));
+            }
         }
+        m_pending = std::move(job);
+        m_bBusy = true;
     }
     m_changed.notify_all();
     return true;
@@ -117,6 +125,7 @@ void CFilePlacer::Loop()
             m_bFailed = true;
         }
         m_pending.reset();
+        m_bBusy = false;
         m_changed.notify_all();
     }
 }

@@ -33,8 +33,9 @@ public:
     CFilePlacer(const CFilePlacer&) = delete;
     CFilePlacer& operator=(const CFilePlacer&) = delete;
 
-    // Starts placing once the one under way is done. False when that one failed (see Failure);
-    // the job is then dropped, its file closed and left under its incomplete name.
+    // Waits for the placement under way, then starts this one and returns. False when the one
+    // under way failed; the job is then dropped, its file closed and left under its incomplete
+    // name.
     bool PlaceBehind(Job job);
     // Places the file now, after the one under way; false when either failed.
     bool Place(Job job);
@@ -42,7 +43,9 @@ public:
     bool Wait();
     // Cheap enough to ask between two reads.
     bool HasFailed() const { return m_bFailed.load(); }
-    // The errno value and the file's index of the failure, once Wait or a Place call said false.
+    bool IsBusy() const { return m_bBusy.load(); }
+    // The errno value and the file's index of the failure, once Wait or a Place call said false
+    // (or HasFailed said true and Wait has returned).
     int FailureError() const { return m_nError; }
     size_t FailureIndex() const { return m_nFailedIndex; }
 
@@ -60,6 +63,7 @@ private:
     std::optional<Job> m_pending;
     bool m_bQuit = false;
     std::atomic<bool> m_bFailed {false};
+    std::atomic<bool> m_bBusy {false};
     int m_nError = 0;
     size_t m_nFailedIndex = 0;
     // Started with the first placement behind.

@@ -47,7 +47,8 @@ CFileReceiveWorker::CFileReceiveWorker(
 }
 
 // Reached once both the thread and the connection have let go: the thread has closed the file and
-// the socket, and Stop has destroyed the mailbox.
+// the socket and waited for the last placement (the placer's idle thread is joined here), and Stop
+// has destroyed the mailbox.
 CFileReceiveWorker::~CFileReceiveWorker() = default;
 
 void CFileReceiveWorker::SetFileWriter(FileWriter writer)
@@ -124,7 +125,10 @@ void CFileReceiveWorker::Run()
                 // leaves it unanswered, and the sender sees the close instead.
                 if (static_cast<std::uint64_t>(m_nBatchReceived) + static_cast<std::uint64_t>(got)
                     >= m_batch.total) {
-                    if (Store(buffer, static_cast<size_t>(got)) == StoreResult::Finished) {
+                    // Nothing more is stored once an earlier file could not be put in place.
+                    if (!m_placer.Wait()) {
+                        FailPlacement();
+                    } else if (Store(buffer, static_cast<size_t>(got)) == StoreResult::Finished) {
                         ReplyOk();
                         Post({Report::Finished, m_nFileReceived, m_nBatchReceived, {}});
                     }
@@ -154,19 +158,23 @@ ssize_t CFileReceiveWorker::ReceiveData(const char*& data)
     // Intervals waited in vain since this call began.
     int silent = 0;
     for (;;) {
-        // The file before this one could not be put in place: nothing more is answered.
+        // An earlier file could not be put in place: nothing more is answered.
         if (m_placer.HasFailed()) {
             m_placer.Wait();
             FailPlacement();
             return 0;
         }
         // Progress held back goes out once the sender has been silent for its interval, the
-        // gathered bytes once it has been silent for longer.
-        SetReceiveTimeout(m_reports.HasHeldProgress() || m_nGathered > 0);
+        // gathered bytes once it has been silent for longer, a placement's failure at once.
+        SetReceiveTimeout(m_reports.HasHeldProgress() || m_nGathered > 0 || m_placer.IsBusy());
         // The read lands right after the bytes gathered, so that storing it copies nothing.
         char* const buffer = m_pGathered.get() + m_nGathered;
         data = buffer;
         const ssize_t got = ::recv(m_hSocket, buffer, filewire::READ_SIZE, 0);
+        // A read that came with a placement's failure is not answered; the loop's start says why.
+        if (got > 0 && m_placer.HasFailed()) {
+            continue;
+        }
         if (got >= 0) {
             return got;
         }
@@ -277,11 +285,16 @@ bool CFileReceiveWorker::OpenCurrentFile()
 {
     CloseFile();
     // A name of our own beside the file's: whatever stands at the file's name stays untouched
-    // until this one is whole. One left by an earlier transfer is never written over.
+    // until this one is whole. One left by an earlier transfer is never written over, nor the
+    // name the file before this one may still be on its way to.
+    const CString previous = m_nIndex > 0 ? m_batch.directory + m_batch.names[m_nIndex - 1] : CString();
     int fd = -1;
     int error = EEXIST;
     for (int attempt = 0; fd < 0 && error == EEXIST && attempt < MAX_INCOMPLETE_ATTEMPTS; ++attempt) {
         m_strIncompletePath = m_batch.directory + IncompleteFileName(m_batch.names[m_nIndex], attempt);
+        if (m_strIncompletePath == previous) {
+            continue;
+        }
         fd = ::open(m_strIncompletePath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         error = errno;
     }
@@ -298,6 +311,12 @@ bool CFileReceiveWorker::OpenCurrentFile()
 
 bool CFileReceiveWorker::PlaceCurrentFile()
 {
+    // One placement at a time: the one before is over before this file's bytes go out, so that
+    // after its failure nothing more is written.
+    if (!m_placer.Wait()) {
+        FailPlacement();
+        return false;
+    }
     if (!FlushGathered()) {
         Fail(errno);
         return false;
@@ -335,9 +354,16 @@ void CFileReceiveWorker::CloseFile()
 
 void CFileReceiveWorker::Fail(int errnoValue, size_t index)
 {
-    // Nothing more is written and no reply goes out: the socket closes as the thread ends.
+    // Nothing more is written and no reply goes out: the socket closes as the thread ends. Only a
+    // whole file already on its way to its name may still take it.
     m_bFailed = true;
     CloseFile();
+    // A file still on its way to its name comes first: its failure is the earlier one, and if it
+    // succeeds it is in place before the window hears of this one.
+    if (!m_placer.Wait()) {
+        errnoValue = m_placer.FailureError();
+        index = m_placer.FailureIndex();
+    }
     Post({Report::Failed, 0, 0, DescribeFileError(m_batch.directory + m_batch.names[index], errnoValue)});
 }
 
@@ -349,8 +375,9 @@ bool CFileReceiveWorker::FlushGathered()
     if (!WriteAll(m_pGathered.get(), m_nGathered)) {
         return false;
     }
-    // The disk starts on these bytes now rather than at the file's end, where the last reply
-    // waits for fsync: without this, it waits for the whole file. Only a hint; fsync reports.
+    // The disk starts on these bytes now rather than at the file's end, where its fsync would
+    // wait for the whole file (and the batch's last reply for the last file's). Only a hint;
+    // fsync reports.
     ::sync_file_range(m_hFile, static_cast<off_t>(m_nFileReceived - m_nGathered),
         static_cast<off_t>(m_nGathered), SYNC_FILE_RANGE_WRITE);
     m_nGathered = 0;

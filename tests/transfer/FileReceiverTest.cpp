@@ -469,35 +469,35 @@ TEST_F(FileReceiverTest, StorageFailuresNameTheFileAndKeepTheOldOne)
 }
 
 // A file's flush to the disk can take long: the next file's reads are answered meanwhile, the
-// batch's last reply still waits until every file is in place, and a flush that fails names its
-// own file even though the next one has begun.
+// batch's last reply still waits until every file is in place, the next file never takes the
+// name the one before is on its way to, and a flush that fails names its own file even though
+// the next one has begun, which is then neither answered nor kept.
 TEST_F(FileReceiverTest, NextFileIsAnsweredWhileTheLastIsFlushed)
 {
     const auto held = std::make_shared<std::atomic<bool>>(true);
     CFileReceiveWorker::SetFileFinish(
         [held](int fd) {
-            for (int waited = 0; *held && waited < 5000; waited += 5) {
+            for (int waited = 0; *held && waited < 30000; waited += 5) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
             return ::fsync(fd);
         },
         {});
     Peer sender = Peer::Connect();
-    ReceiverWindows* request = Request(sender, {{"first", "1111"}, {"second", "2222"}});
+    ReceiverWindows* request = Request(sender, {{"x.incomplete", "1111"}, {"x", "2222"}});
     ASSERT_NE(request, nullptr);
     request->Accept(Dir());
     ASSERT_EQ(sender.Read(2), "OK");
     sender.Send("1111");
     ASSERT_EQ(sender.Read(2), "OK");
     sender.Send("22");
-    EXPECT_EQ(sender.Read(2), "OK") << "the read waited for the first file's flush";
+    EXPECT_EQ(sender.Read(2, 1000), "OK") << "the read waited for the first file's flush";
     sender.Send("22");
     EXPECT_EQ(sender.ReadAny(200), "") << "the last reply came before the files were in place";
-    EXPECT_FALSE(ReadFile(Dir() + "first"));
     *held = false;
     EXPECT_EQ(sender.Read(2), "OK");
-    EXPECT_EQ(ReadFile(Dir() + "first"), "1111");
-    EXPECT_EQ(ReadFile(Dir() + "second"), "2222");
+    EXPECT_EQ(ReadFile(Dir() + "x.incomplete"), "1111");
+    EXPECT_EQ(ReadFile(Dir() + "x"), "2222");
     ASSERT_TRUE(WaitFor([&] { return request->Ended(); }));
 
     CFileReceiveWorker::SetFileFinish(
@@ -516,8 +516,10 @@ TEST_F(FileReceiverTest, NextFileIsAnsweredWhileTheLastIsFlushed)
     failing.Send("2222");
     ASSERT_TRUE(WaitFor([&] { return quota->Ended(); }));
     EXPECT_NE(quota->log.back().find(Dir() + "over"), std::string::npos) << quota->log.back();
+    EXPECT_EQ(failing.ReadAny(100), "");
     EXPECT_TRUE(failing.WaitClosed());
     EXPECT_FALSE(ReadFile(Dir() + "over"));
+    EXPECT_FALSE(ReadFile(Dir() + "next.incomplete"));
     CFileReceiveWorker::SetFileFinish({}, {});
 }
 
