@@ -160,7 +160,6 @@ ssize_t CFileReceiveWorker::ReceiveData(const char*& data)
     for (;;) {
         // An earlier file could not be put in place: nothing more is answered.
         if (m_placer.HasFailed()) {
-            m_placer.Wait();
             FailPlacement();
             return 0;
         }
@@ -334,7 +333,8 @@ bool CFileReceiveWorker::PlaceCurrentFile()
 
 void CFileReceiveWorker::FailPlacement()
 {
-    Fail(m_placer.FailureError(), m_placer.FailureIndex());
+    // Fail waits for the placer and reports its failure before anything of ours.
+    Fail(0, m_nIndex);
 }
 
 void CFileReceiveWorker::CloseFile()
