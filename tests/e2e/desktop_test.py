@@ -128,8 +128,11 @@ def start_xvfb():
     number, and the one that ends first would remove the other's socket file, the only way in
     from the copy on host 2."""
     for number in range(10 + os.getpid() % 50, 200):
+        # Kept, so that a server that aborts mid-test says why (report prints it).
+        log = tempfile.TemporaryFile()
         xvfb = subprocess.Popen(["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                stderr=subprocess.DEVNULL)
+                                stderr=log)
+        xvfb.log = log
         path = f"/tmp/.X11-unix/X{number}"
         end = time.time() + 15
         while xvfb.poll() is None and time.time() < end:
@@ -1068,6 +1071,9 @@ def report(processes):
     for process in processes:
         if process.poll() not in (None, 0):
             print(f"{process.args[0]} ended with {process.returncode}", file=sys.stderr)
+            if hasattr(process, "log"):
+                process.log.seek(0)
+                print(process.log.read()[-4000:].decode(errors="replace"), file=sys.stderr)
 
 
 def stop(processes):
