@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,19 +35,46 @@ bool CFilePlacer::PlaceBehind(Job job)
             Drop(job);
             return false;
         }
-        if (!m_thread.joinable()) {
-            try {
-                m_thread = std::thread([this] { Loop(); });
-            } catch (const std::system_error&) {
-                // No thread to be had: the file is placed here and now instead.
-                lock.unlock();
-                return Place(std::move(job));
-            }
+        if (!StartThread()) {
+            // No thread to be had: the file is placed here and now instead.
+            lock.unlock();
+            return Place(std::move(job));
         }
         m_pending = std::move(job);
         m_bBusy = true;
     }
     m_changed.notify_all();
+    return true;
+}
+
+bool CFilePlacer::FlushBehind(int file, size_t index)
+{
+    {
+        std::unique_lock lock(m_lock);
+        if (m_pending || m_bFailed || !StartThread()) {
+            return false;
+        }
+        // A duplicate of its own, so that the writer may close the file meanwhile.
+        const int duplicate = ::fcntl(file, F_DUPFD_CLOEXEC, 0);
+        if (duplicate < 0) {
+            return false;
+        }
+        m_pending = Job {duplicate, {}, {}, index, true};
+        m_bBusy = true;
+    }
+    m_changed.notify_all();
+    return true;
+}
+
+bool CFilePlacer::StartThread()
+{
+    if (!m_thread.joinable()) {
+        try {
+            m_thread = std::thread([this] { Loop(); });
+        } catch (const std::system_error&) {
+            return false;
+        }
+    }
     return true;
 }
 
@@ -85,10 +113,14 @@ void CFilePlacer::Drop(Job& job)
 int CFilePlacer::Run(const Job& job) const
 {
     // A full disk or a quota may show only when the data is flushed, or at the close.
-    if ((m_sync ? m_sync(job.file) : ::fsync(job.file)) != 0) {
+    if ((m_sync ? m_sync(job.file) : job.flushOnly ? ::fdatasync(job.file) : ::fsync(job.file)) != 0) {
         const int error = errno;
         ::close(job.file);
         return error;
+    }
+    if (job.flushOnly) {
+        ::close(job.file);
+        return 0;
     }
     if ((m_close ? m_close(job.file) : ::close(job.file)) != 0) {
         return errno;

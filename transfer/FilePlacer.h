@@ -11,8 +11,9 @@
 
 // Puts a received file in place: flushed to the disk, closed, and moved from its incomplete name
 // to its own. The flush can take tens of milliseconds for a large file, so a file that is not the
-// batch's last is placed on a thread of its own while the next one's reads are answered. One
-// placement is under way at a time, in the order they were asked for.
+// batch's last is placed on a thread of its own while the next one's reads are answered, and a
+// large file is flushed there now and then while it is written. One job is under way at a time,
+// in the order they were asked for.
 class CFilePlacer
 {
 public:
@@ -25,6 +26,8 @@ public:
         CString path;
         // Which file of the batch, for the report of a failure.
         size_t index = 0;
+        // Only flushed, not closed nor moved: file is a duplicate the job closes.
+        bool flushOnly = false;
     };
 
     CFilePlacer(FileCall sync, FileCall close);
@@ -39,6 +42,10 @@ public:
     bool PlaceBehind(Job job);
     // Places the file now, after the one under way; false when either failed.
     bool Place(Job job);
+    // Starts flushing what was written to a file that is still being written, unless a job is
+    // under way (false then): its placement's own flush is then left with less to do. A failure
+    // counts as that file's placement failing, since a later flush may not see it again.
+    bool FlushBehind(int file, size_t index);
     // Waits until nothing is being placed; false when a placement failed.
     bool Wait();
     // Cheap enough to ask between two reads.
@@ -54,6 +61,8 @@ private:
     int Run(const Job& job) const;
     void Loop();
     bool WaitLocked(std::unique_lock<std::mutex>& lock);
+    // With the lock held and nothing pending; false when no thread can be had.
+    bool StartThread();
     void Drop(Job& job);
 
     const FileCall m_sync;
@@ -66,6 +75,6 @@ private:
     std::atomic<bool> m_bBusy {false};
     int m_nError = 0;
     size_t m_nFailedIndex = 0;
-    // Started with the first placement behind.
+    // Started with the first job behind.
     std::thread m_thread;
 };

@@ -304,6 +304,7 @@ bool CFileReceiveWorker::OpenCurrentFile()
     }
     m_hFile = fd;
     m_nFileReceived = 0;
+    m_nUnflushed = 0;
     Post({Report::File, m_batch.sizes[m_nIndex], 0, m_batch.names[m_nIndex]});
     return true;
 }
@@ -380,7 +381,14 @@ bool CFileReceiveWorker::FlushGathered()
     // fsync reports.
     ::sync_file_range(m_hFile, static_cast<off_t>(m_nFileReceived - m_nGathered),
         static_cast<off_t>(m_nGathered), SYNC_FILE_RANGE_WRITE);
+    m_nUnflushed += m_nGathered;
     m_nGathered = 0;
+    // Tried again at the next write while a placement is under way; a whole file is flushed as
+    // it is placed.
+    if (m_nUnflushed >= FLUSH_BEHIND_SIZE && m_nFileReceived < m_batch.sizes[m_nIndex]
+        && m_placer.FlushBehind(m_hFile, m_nIndex)) {
+        m_nUnflushed = 0;
+    }
     return true;
 }
 

@@ -44,6 +44,10 @@ public:
     // Bytes gathered go to the file once the sender has been silent this long, so that answered
     // bytes do not wait in memory while nothing arrives.
     static constexpr std::chrono::milliseconds STORE_QUIET {100};
+    // A file is flushed behind the reads each time this much more of it was written, so that
+    // the flush before it takes its name (and, for the last file, the batch's last reply) waits
+    // for little: a disk's cache may hold tens of milliseconds of writing at the end.
+    static constexpr size_t FLUSH_BEHIND_SIZE = 8 * 1024 * 1024;
 
     // Stores bytes in a file; a ::write in all but tests, which play a slow disk with it.
     using FileWriter = std::function<ssize_t(int fd, const char* data, size_t length)>;
@@ -126,6 +130,8 @@ private:
     // Bytes of the current file answered but not yet written.
     std::unique_ptr<char[]> m_pGathered;
     size_t m_nGathered = 0;
+    // Bytes of the current file written since it was last flushed behind.
+    size_t m_nUnflushed = 0;
     CFilePlacer m_placer;
 
     std::atomic<bool> m_bStop {false};
