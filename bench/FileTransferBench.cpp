@@ -402,8 +402,10 @@ int Listening(unsigned port, int backlog)
 struct Rate
 {
     double megabytesPerSecond = 0;
-    // Processor time of both ends for each exchange of a chunk and its reply.
+    // Processor time of both ends for each exchange of a chunk and its reply, and of the sending
+    // end (host 2's process) alone.
     double cpuMicroseconds = 0;
+    double sendingCpuMicroseconds = 0;
 };
 
 double PerExchange(double cpuSeconds, long long bytes)
@@ -429,15 +431,17 @@ Rate BoundRate(int count, long long bytes)
             close(fd);
         });
     }
-    const std::string printed
-        = RunOnHost2({"bench_file_transfer", "--bound", std::to_string(count), std::to_string(bytes)}, &cpu);
+    double sending = 0;
+    const std::string printed = RunOnHost2(
+        {"bench_file_transfer", "--bound", std::to_string(count), std::to_string(bytes)}, &sending);
     for (std::thread& server : servers) {
         server.join();
     }
     close(listener);
-    cpu += OwnCpuSeconds();
+    cpu += OwnCpuSeconds() + sending;
     const double seconds = std::atof(printed.c_str()) / 1000.0;
-    return {seconds > 0 ? count * bytes / 1e6 / seconds : 0, PerExchange(cpu, count * bytes)};
+    return {seconds > 0 ? count * bytes / 1e6 / seconds : 0, PerExchange(cpu, count * bytes),
+        PerExchange(sending, count * bytes)};
 }
 
 // A minimal receiver on MINIMAL_PORT for one request: answers every header message but the
@@ -565,6 +569,7 @@ struct Result
     long long receiverBusy = -1;
     bool identical = false;
     double cpuMicroseconds = 0;
+    double sendingCpuMicroseconds = 0;
 };
 
 enum class Ends { MinimalSender, MinimalReceiver, Ours };
@@ -579,6 +584,7 @@ Result Transfer(Ends ends, int count, const std::string& source, const std::vect
     Result result;
     std::string printed;
     double cpu = -OwnCpuSeconds();
+    double sending = 0;
     watch.Start();
     if (ends == Ends::MinimalReceiver) {
         const int listener = Listening(MINIMAL_PORT, 1);
@@ -586,16 +592,17 @@ Result Transfer(Ends ends, int count, const std::string& source, const std::vect
         std::vector<std::string> args
             = {"bench_file_transfer", "--send", "1", std::to_string(MINIMAL_PORT), source};
         args.insert(args.end(), names.begin(), names.end());
-        printed = RunOnHost2(args, &cpu);
+        printed = RunOnHost2(args, &sending);
         minimal.join();
         close(listener);
     } else if (ends == Ends::MinimalSender) {
-        printed = "finished " + RunOnHost2({"bench_file_transfer", "--csend", source + names.front()}, &cpu);
+        printed
+            = "finished " + RunOnHost2({"bench_file_transfer", "--csend", source + names.front()}, &sending);
     } else {
         std::vector<std::string> args = {
             "bench_file_transfer", "--send", std::to_string(count), std::to_string(filewire::PORT), source};
         args.insert(args.end(), names.begin(), names.end());
-        printed = RunOnHost2(args, &cpu);
+        printed = RunOnHost2(args, &sending);
     }
     if (ends != Ends::MinimalReceiver) {
         QElapsedTimer settle;
@@ -609,8 +616,9 @@ Result Transfer(Ends ends, int count, const std::string& source, const std::vect
     }
     watch.Stop();
     CFileReceiveWorker::WaitForAll(std::chrono::seconds(5));
-    cpu += OwnCpuSeconds();
+    cpu += OwnCpuSeconds() + sending;
     result.cpuMicroseconds = PerExchange(cpu, count * batchBytes);
+    result.sendingCpuMicroseconds = PerExchange(sending, count * batchBytes);
 
     char outcome[64] = {};
     long long elapsed = 0;
@@ -733,7 +741,8 @@ int main(int argc, char** argv)
         std::vector<std::string> names;
         long long bytes; // of each transfer
         // Each round's figures.
-        std::vector<double> bound {}, program {}, boundCpu {}, programCpu {};
+        std::vector<double> bound {}, program {}, boundCpu {}, programCpu {}, boundSending {},
+            programSending {};
         qint64 senderStall = -1;
         qint64 receiverStall = -1;
         long long senderBusy = -1;
@@ -768,6 +777,8 @@ int main(int argc, char** argv)
             scenario.program.push_back(result.megabytesPerSecond);
             scenario.boundCpu.push_back(bound.cpuMicroseconds);
             scenario.programCpu.push_back(result.cpuMicroseconds);
+            scenario.boundSending.push_back(bound.sendingCpuMicroseconds);
+            scenario.programSending.push_back(result.sendingCpuMicroseconds);
             scenario.senderStall = std::max(scenario.senderStall, result.senderStall);
             scenario.senderBusy = std::max(scenario.senderBusy, result.senderBusy);
             scenario.receiverBusy = std::max(scenario.receiverBusy, result.receiverBusy);
@@ -777,10 +788,11 @@ int main(int argc, char** argv)
             scenario.identical = scenario.identical && result.identical;
             std::printf(
                 "round %d  %-38s bound %6.2f MB/s  program %6.2f MB/s  (%3.0f %%)  cpu/exchange %3.0f / "
-                "%3.0f us  UI busy %s / %s, stall %s / %s\n",
+                "%3.0f us (sending end %2.0f / %2.0f)  UI busy %s / %s, stall %s / %s\n",
                 round, scenario.label, bound.megabytesPerSecond, result.megabytesPerSecond,
                 100 * result.megabytesPerSecond / bound.megabytesPerSecond, bound.cpuMicroseconds,
-                result.cpuMicroseconds, Busy(result.senderBusy).c_str(), Busy(result.receiverBusy).c_str(),
+                result.cpuMicroseconds, bound.sendingCpuMicroseconds, result.sendingCpuMicroseconds,
+                Busy(result.senderBusy).c_str(), Busy(result.receiverBusy).c_str(),
                 Stall(result.senderStall).c_str(), Stall(result.receiverStall).c_str());
             std::fflush(stdout);
         }
@@ -807,8 +819,10 @@ int main(int argc, char** argv)
         std::printf("%-38s resident growth: sender %s, receiver %s; files identical: %s\n", "",
             kib(scenario.senderStall, scenario.senderGrowth).c_str(),
             kib(scenario.receiverStall, scenario.receiverGrowth).c_str(), scenario.identical ? "yes" : "NO");
-        std::printf("%-38s processor time per exchange (both ends): bound %.0f us, program %.0f us\n", "",
-            Median(scenario.boundCpu), Median(scenario.programCpu));
+        std::printf("%-38s processor time per exchange (both ends): bound %.0f us, program %.0f us; the "
+                    "sending end: bound %.0f us, program %.0f us\n",
+            "", Median(scenario.boundCpu), Median(scenario.programCpu), Median(scenario.boundSending),
+            Median(scenario.programSending));
         identical = identical && scenario.identical;
     }
     return identical ? 0 : 1;
