@@ -41,7 +41,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sched.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -276,25 +275,22 @@ int RunBoundClients(int count, long long bytes)
 }
 
 // --csend PATH: a minimal sender that follows the protocol with plain blocking calls: one file,
-// each message waits for its reply, each chunk for the reply to it. The file is mapped first;
-// prints the time of the data phase.
+// each message waits for its reply, each chunk for the reply to it. Like the bound's clients it
+// sends one buffer over and over: the file is its first chunk repeated (MakeRepeatedFile), so the
+// receiver's copy is still compared byte for byte, and the two ends differ only in the receiver.
+// Prints the time of the data phase.
 int RunMinimalSender(const std::string& path)
 {
-    // Mapped rather than copied into memory: a copy of the whole file would count against the
-    // receiver's exchanges.
     const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat status
     {
     };
-    if (file < 0 || fstat(file, &status) != 0) {
+    char chunk[filewire::CHUNK_SIZE] = {};
+    if (file < 0 || fstat(file, &status) != 0 || pread(file, chunk, sizeof chunk, 0) < 0) {
         return 1;
     }
+    close(file);
     const size_t size = static_cast<size_t>(status.st_size);
-    void* mapped = size > 0 ? mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, file, 0) : nullptr;
-    if (mapped == MAP_FAILED) {
-        return 1;
-    }
-    const std::string_view data(static_cast<const char*>(mapped), size);
     const int fd = Connected(Env("QLAN_ADDR_1"), filewire::PORT);
     if (fd < 0) {
         return 1;
@@ -306,15 +302,15 @@ int RunMinimalSender(const std::string& path)
     };
     const std::string name = path.substr(path.rfind('/') + 1);
     const bool header = exchange("csend (host2)") && exchange(filewire::EncodeNumber(1)) && exchange(name)
-        && exchange(filewire::EncodeNumber(static_cast<std::uint32_t>(data.size()))) && exchange("bench\r\n");
+        && exchange(filewire::EncodeNumber(static_cast<std::uint32_t>(size))) && exchange("bench\r\n");
     if (!header) {
         return 1;
     }
     QElapsedTimer clock;
     clock.start();
-    for (size_t at = 0; at < data.size(); at += filewire::CHUNK_SIZE) {
-        const size_t length = std::min<size_t>(filewire::CHUNK_SIZE, data.size() - at);
-        if (send(fd, data.data() + at, length, MSG_NOSIGNAL) != static_cast<ssize_t>(length)
+    for (size_t at = 0; at < size; at += filewire::CHUNK_SIZE) {
+        const size_t length = std::min<size_t>(filewire::CHUNK_SIZE, size - at);
+        if (send(fd, chunk, length, MSG_NOSIGNAL) != static_cast<ssize_t>(length)
             || recv(fd, reply, sizeof reply, 0) <= 0) {
             return 1;
         }
@@ -652,6 +648,22 @@ Result Transfer(Ends ends, int count, const std::string& source, const std::vect
     return result;
 }
 
+// One chunk of pseudo-random bytes, repeated.
+void MakeRepeatedFile(const std::string& path, long long size)
+{
+    std::ofstream out(path, std::ios::binary);
+    char chunk[filewire::CHUNK_SIZE];
+    unsigned seed = static_cast<unsigned>(size);
+    for (char& byte : chunk) {
+        seed = seed * 1103515245 + 12345;
+        byte = static_cast<char>(seed >> 16);
+    }
+    for (long long written = 0; written < size; written += filewire::CHUNK_SIZE) {
+        out.write(
+            chunk, static_cast<std::streamsize>(std::min<long long>(filewire::CHUNK_SIZE, size - written)));
+    }
+}
+
 void MakeFile(const std::string& path, long long size)
 {
     std::ofstream out(path, std::ios::binary);
@@ -720,7 +732,7 @@ int main(int argc, char** argv)
     MakeFile(dir + "first.bin", total / 2);
     MakeFile(dir + "empty", 0);
     MakeFile(dir + "second.bin", total - total / 2);
-    MakeFile(dir + "whole.bin", total);
+    MakeRepeatedFile(dir + "whole.bin", total);
     MakeFile(dir + "quarter.bin", total / 4);
     std::vector<std::string> batch = {"first.bin", "empty", "second.bin"};
     // QUORVANE_BENCH_FILES=N: the batch of the sender's cases is N files of equal size instead,
