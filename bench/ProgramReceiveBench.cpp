@@ -210,8 +210,9 @@ struct StartLine
     long long senderCpu = 0;
 };
 
-// One minimal sender: the header, then (after the go) one file of data in lock-step.
-bool MinimalSender(int index, const std::string& data, StartLine& line)
+// One minimal sender: the header, then (after the go) one file of size bytes in lock-step. Like the
+// bound's clients it sends one chunk over and over, so that the two differ only in the receiver.
+bool MinimalSender(int index, const std::string& chunk, size_t size, StartLine& line)
 {
     const int fd = ConnectFromHost2(filewire::PORT);
     if (fd < 0) {
@@ -224,7 +225,7 @@ bool MinimalSender(int index, const std::string& data, StartLine& line)
     };
     const bool header = exchange("bench" + std::to_string(index) + " (host2)")
         && exchange(filewire::EncodeNumber(1)) && exchange("stream" + std::to_string(index) + ".bin")
-        && exchange(filewire::EncodeNumber(static_cast<std::uint32_t>(data.size())))
+        && exchange(filewire::EncodeNumber(static_cast<std::uint32_t>(size)))
         // The reply to the description is the acceptance.
         && exchange("bench\r\n");
     {
@@ -237,14 +238,11 @@ bool MinimalSender(int index, const std::string& data, StartLine& line)
             line.start = Clock::now();
         }
     }
-    // QUORVANE_BENCH_HOT=1: every chunk from the first megabyte, which stays in the cache as the
-    // bound's one buffer does; shows what reading cold data costs the senders.
-    const size_t window = qEnvironmentVariableIntValue("QUORVANE_BENCH_HOT") ? 1000 * 1000 : data.size();
     bool whole = header;
     const long long cpuBefore = ThreadCpuMicroseconds();
-    for (size_t at = 0; whole && at < data.size(); at += filewire::CHUNK_SIZE) {
-        const size_t length = std::min<size_t>(filewire::CHUNK_SIZE, data.size() - at);
-        whole = send(fd, data.data() + at % window, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length)
+    for (size_t at = 0; whole && at < size; at += filewire::CHUNK_SIZE) {
+        const size_t length = std::min<size_t>(filewire::CHUNK_SIZE, size - at);
+        whole = send(fd, chunk.data(), length, MSG_NOSIGNAL) == static_cast<ssize_t>(length)
             && recv(fd, reply, sizeof reply, 0) > 0;
     }
     {
@@ -272,7 +270,7 @@ struct Result
     double bothPerExchange = 0;
 };
 
-Result ProgramRate(RunningCopy& copy, const std::string& data)
+Result ProgramRate(RunningCopy& copy, const std::string& chunk, size_t size)
 {
     QTemporaryDir target;
     StartLine line;
@@ -280,7 +278,7 @@ Result ProgramRate(RunningCopy& copy, const std::string& data)
     std::atomic<int> whole {0};
     std::vector<std::thread> senders;
     for (int i = 0; i < STREAMS; ++i) {
-        senders.emplace_back([&, i] { whole += MinimalSender(i, data, line) ? 1 : 0; });
+        senders.emplace_back([&, i] { whole += MinimalSender(i, chunk, size, line) ? 1 : 0; });
     }
     // Accepts each request as a user would, each into a directory of its own.
     for (int i = 0; i < STREAMS; ++i) {
@@ -298,8 +296,8 @@ Result ProgramRate(RunningCopy& copy, const std::string& data)
     }
     Result result;
     const double seconds = std::chrono::duration<double>(line.end - line.start).count();
-    result.megabytesPerSecond = seconds > 0 ? STREAMS * data.size() / 1e6 / seconds : 0;
-    const double exchanges = STREAMS * static_cast<double>(data.size()) / filewire::CHUNK_SIZE;
+    result.megabytesPerSecond = seconds > 0 ? STREAMS * size / 1e6 / seconds : 0;
+    const double exchanges = STREAMS * static_cast<double>(size) / filewire::CHUNK_SIZE;
     result.cpuPerExchange = (line.atEnd.all - line.atStart.all) / exchanges;
     result.uiPerExchange = (line.atEnd.ui - line.atStart.ui) / exchanges;
     result.bothPerExchange = result.cpuPerExchange + line.senderCpu / exchanges;
@@ -317,7 +315,7 @@ Result ProgramRate(RunningCopy& copy, const std::string& data)
     // Which request was accepted into which directory depends on the order the windows came in.
     for (int i = 0; i < STREAMS && result.identical; ++i) {
         const QFileInfoList files = QDir(target.filePath(QString("t%1").arg(i))).entryInfoList(QDir::Files);
-        result.identical = files.size() == 1 && files.front().size() == static_cast<qint64>(data.size());
+        result.identical = files.size() == 1 && files.front().size() == static_cast<qint64>(size);
     }
     if (!result.identical) {
         std::fprintf(stderr, "senders whole: %d, Finished boxes: %d\n", whole.load(), finished);
@@ -340,9 +338,10 @@ int main(int argc, char** argv)
     }
     const long long megabytes = argc > 1 ? std::atoll(argv[1]) : 100;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
-    std::string data(static_cast<size_t>(megabytes * 1000 * 1000), '\0');
+    const auto size = static_cast<size_t>(megabytes * 1000 * 1000);
+    std::string chunk(filewire::CHUNK_SIZE, '\0');
     unsigned seed = 1;
-    for (char& byte : data) {
+    for (char& byte : chunk) {
         seed = seed * 1103515245 + 12345;
         byte = static_cast<char>(seed >> 16);
     }
@@ -359,8 +358,8 @@ int main(int argc, char** argv)
     bool identical = true;
     std::vector<double> cpuShares;
     for (int round = 1; round <= rounds; ++round) {
-        const Bound bound = BoundRate(static_cast<long long>(data.size()));
-        const Result result = ProgramRate(copy, data);
+        const Bound bound = BoundRate(static_cast<long long>(size));
+        const Result result = ProgramRate(copy, chunk, size);
         bounds.push_back(bound.megabytesPerSecond);
         programs.push_back(result.megabytesPerSecond);
         shares.push_back(result.megabytesPerSecond / bound.megabytesPerSecond);
