@@ -17,7 +17,8 @@
 class CFilePlacer
 {
 public:
-    // ::fsync and ::close unless given (tests play a failing disk with them).
+    // ::fsync (::fdatasync for a flush behind) and ::close unless given (tests play a failing
+    // disk with them; the sync given also stands in for flushes behind).
     using FileCall = std::function<int(int fd)>;
     struct Job
     {
@@ -26,7 +27,7 @@ public:
         CString path;
         // Which file of the batch, for the report of a failure.
         size_t index = 0;
-        // Only flushed, not closed nor moved: file is a duplicate the job closes.
+        // Only flushed: the writer keeps its descriptor, and file is a duplicate the job closes.
         bool flushOnly = false;
     };
 
@@ -42,11 +43,12 @@ public:
     bool PlaceBehind(Job job);
     // Places the file now, after the one under way; false when either failed.
     bool Place(Job job);
-    // Starts flushing what was written to a file that is still being written, unless a job is
-    // under way (false then): its placement's own flush is then left with less to do. A failure
-    // counts as that file's placement failing, since a later flush may not see it again.
+    // Starts flushing what was written to a file that is still being written, so that its
+    // placement's own flush is left with less to do. False, and nothing started, while a job is
+    // under way, after a failure, or without a thread. A failure of the flush counts as that
+    // file's placement failing, since a later flush may not see it again.
     bool FlushBehind(int file, size_t index);
-    // Waits until nothing is being placed; false when a placement failed.
+    // Waits until no job is under way; false when one failed.
     bool Wait();
     // Cheap enough to ask between two reads.
     bool HasFailed() const { return m_bFailed.load(); }

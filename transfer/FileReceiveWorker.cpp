@@ -384,8 +384,8 @@ bool CFileReceiveWorker::FlushGathered()
     m_nUnflushed += m_nGathered;
     m_nGathered = 0;
     // Tried again at the next write while a placement is under way; a whole file is flushed as
-    // it is placed.
-    if (m_nUnflushed >= FLUSH_BEHIND_SIZE && m_nFileReceived < m_batch.sizes[m_nIndex]
+    // it is placed, and after a stop nobody waits for the result.
+    if (m_nUnflushed >= FLUSH_BEHIND_SIZE && m_nFileReceived < m_batch.sizes[m_nIndex] && !IsStopped()
         && m_placer.FlushBehind(m_hFile, m_nIndex)) {
         m_nUnflushed = 0;
     }

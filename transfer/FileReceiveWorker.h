@@ -23,8 +23,8 @@
 // the sender's "Finished" is true. What happens reaches the user-interface thread through a queue,
 // in order, progress at most every interval. The thread and the connection share this object, so
 // the window may close while a write is still under way: the stop never waits, and the thread lets
-// go of the file and the socket once its current write, and the placing of a whole file, have
-// returned.
+// go of the file and the socket once its current write, and the placing or flushing of a file,
+// have returned.
 class CFileReceiveWorker
 {
 public:
@@ -51,7 +51,8 @@ public:
 
     // Stores bytes in a file; a ::write in all but tests, which play a slow disk with it.
     using FileWriter = std::function<ssize_t(int fd, const char* data, size_t length)>;
-    // Flushes or closes a file: ::fsync and ::close in all but tests, which play a failing disk.
+    // Flushes or closes a file: ::fsync (::fdatasync behind the reads) and ::close in all but
+    // tests, which play a failing disk.
     using FileCall = CFilePlacer::FileCall;
 
     // Takes ownership of the connected socket and starts the thread; deliver runs on the calling

@@ -450,11 +450,14 @@ TEST_F(FileReceiverTest, StorageFailuresNameTheFileAndKeepTheOldOne)
         } else if (where == "fsync") {
             CFileReceiveWorker::SetFileFinish(failing(EDQUOT), {});
         } else if (where == "flush-behind") {
-            // Only the first flush fails, as a write-back error is reported once.
-            const auto flushes = std::make_shared<std::atomic<int>>(0);
+            // Only a flush of the file still arriving fails, as a write-back error is reported
+            // once; the file's own flush succeeds.
             CFileReceiveWorker::SetFileFinish(
-                [flushes](int fd) {
-                    if (++*flushes == 1) {
+                [whole = bytes.size()](int fd) {
+                    struct stat status
+                    {
+                    };
+                    if (::fstat(fd, &status) == 0 && static_cast<size_t>(status.st_size) < whole) {
                         errno = EIO;
                         return -1;
                     }
