@@ -1,9 +1,10 @@
 #pragma once
 
 // What the benchmarks share: the clock of a thread's processor time, a blocking read of an exact
-// length, and the median of the rounds.
+// length, the median of the rounds, and data to send.
 #include <algorithm>
 #include <ctime>
+#include <string>
 #include <vector>
 
 #include <sys/socket.h>
@@ -38,6 +39,17 @@ inline double Median(std::vector<double> values)
     std::sort(values.begin(), values.end());
     const size_t middle = values.size() / 2;
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// The same bytes for the same seed, so that a received copy can be compared.
+inline std::string PseudoRandomBytes(size_t length, unsigned seed)
+{
+    std::string bytes(length, '\0');
+    for (char& byte : bytes) {
+        seed = seed * 1103515245 + 12345;
+        byte = static_cast<char>(seed >> 16);
+    }
+    return bytes;
 }
 
 } // namespace bench

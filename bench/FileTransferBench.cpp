@@ -652,27 +652,17 @@ Result Transfer(Ends ends, int count, const std::string& source, const std::vect
 void MakeRepeatedFile(const std::string& path, long long size)
 {
     std::ofstream out(path, std::ios::binary);
-    char chunk[filewire::CHUNK_SIZE];
-    unsigned seed = static_cast<unsigned>(size);
-    for (char& byte : chunk) {
-        seed = seed * 1103515245 + 12345;
-        byte = static_cast<char>(seed >> 16);
-    }
+    const std::string chunk = bench::PseudoRandomBytes(filewire::CHUNK_SIZE, static_cast<unsigned>(size));
     for (long long written = 0; written < size; written += filewire::CHUNK_SIZE) {
-        out.write(
-            chunk, static_cast<std::streamsize>(std::min<long long>(filewire::CHUNK_SIZE, size - written)));
+        out.write(chunk.data(),
+            static_cast<std::streamsize>(std::min<long long>(filewire::CHUNK_SIZE, size - written)));
     }
 }
 
 void MakeFile(const std::string& path, long long size)
 {
     std::ofstream out(path, std::ios::binary);
-    std::vector<char> block(1 << 20);
-    unsigned seed = static_cast<unsigned>(size);
-    for (char& byte : block) {
-        seed = seed * 1103515245 + 12345;
-        byte = static_cast<char>(seed >> 16);
-    }
+    std::string block = bench::PseudoRandomBytes(1 << 20, static_cast<unsigned>(size));
     for (long long written = 0; written < size; written += static_cast<long long>(block.size())) {
         out.write(
             block.data(), static_cast<std::streamsize>(std::min<long long>(block.size(), size - written)));

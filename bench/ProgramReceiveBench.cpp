@@ -339,12 +339,7 @@ int main(int argc, char** argv)
     const long long megabytes = argc > 1 ? std::atoll(argv[1]) : 100;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
     const auto size = static_cast<size_t>(megabytes * 1000 * 1000);
-    std::string chunk(filewire::CHUNK_SIZE, '\0');
-    unsigned seed = 1;
-    for (char& byte : chunk) {
-        seed = seed * 1103515245 + 12345;
-        byte = static_cast<char>(seed >> 16);
-    }
+    const std::string chunk = bench::PseudoRandomBytes(filewire::CHUNK_SIZE, 1);
 
     RunningCopy copy(1);
     if (!copy.IsRunning()) {

@@ -85,12 +85,17 @@ bool CFilePlacer::Place(Job job)
         return false;
     }
     if (const int error = Run(job); error != 0) {
-        m_nError = error;
-        m_nFailedIndex = job.index;
-        m_bFailed = true;
+        RecordFailure(error, job.index);
         return false;
     }
     return true;
+}
+
+void CFilePlacer::RecordFailure(int error, size_t index)
+{
+    m_nError = error;
+    m_nFailedIndex = index;
+    m_bFailed = true;
 }
 
 bool CFilePlacer::Wait()
@@ -152,9 +157,7 @@ void CFilePlacer::Loop()
         const int error = Run(*m_pending);
         lock.lock();
         if (error != 0) {
-            m_nError = error;
-            m_nFailedIndex = m_pending->index;
-            m_bFailed = true;
+            RecordFailure(error, m_pending->index);
         }
         m_pending.reset();
         m_bBusy = false;

@@ -66,6 +66,8 @@ private:
     // With the lock held and nothing pending; false when no thread can be had.
     bool StartThread();
     void Drop(Job& job);
+    // With the lock held, or by the worker while no job is under way.
+    void RecordFailure(int error, size_t index);
 
     const FileCall m_sync;
     const FileCall m_close;

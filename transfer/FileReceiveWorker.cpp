@@ -335,7 +335,7 @@ bool CFileReceiveWorker::PlaceCurrentFile()
 void CFileReceiveWorker::FailPlacement()
 {
     // Fail waits for the placer and reports its failure before anything of ours.
-    Fail(0, m_nIndex);
+    Fail(0);
 }
 
 void CFileReceiveWorker::CloseFile()
@@ -353,8 +353,9 @@ void CFileReceiveWorker::CloseFile()
     }
 }
 
-void CFileReceiveWorker::Fail(int errnoValue, size_t index)
+void CFileReceiveWorker::Fail(int errnoValue)
 {
+    size_t index = m_nIndex;
     // Nothing more is written and no reply goes out: the socket closes as the thread ends. Only a
     // whole file already on its way to its name may still take it.
     m_bFailed = true;

@@ -108,8 +108,8 @@ private:
     // Lets go of a file that is not whole; it stays under its name for incomplete files, unless
     // nothing of it arrived.
     void CloseFile();
-    void Fail(int errnoValue) { Fail(errnoValue, m_nIndex); }
-    void Fail(int errnoValue, size_t index);
+    // Reports errnoValue for the current file, or a placement's earlier failure for its own.
+    void Fail(int errnoValue);
     bool WriteAll(const char* data, size_t length);
     bool IsStopped() const { return m_bStop.load(); }
 

@@ -67,6 +67,14 @@ protected:
         }
         return factory.requests.back().get();
     }
+    // A flush or close of a failing disk.
+    static CFileReceiveWorker::FileCall Failing(int error)
+    {
+        return [error](int) {
+            errno = error;
+            return -1;
+        };
+    }
     // Sends the data as one chunk per send, each waiting for its reply.
     void SendData(Peer& sender, const std::string& data)
     {
@@ -429,12 +437,6 @@ TEST_F(FileReceiverTest, SlowDiskFreezesNothingAndAStopKeepsExactlyWhatWasAnswer
 // is not told "Finished", and keeps the file that was there.
 TEST_F(FileReceiverTest, StorageFailuresNameTheFileAndKeepTheOldOne)
 {
-    const auto failing = [](int error) {
-        return [error](int) {
-            errno = error;
-            return -1;
-        };
-    };
     for (const std::string where : {"write", "fsync", "close", "flush-behind"}) {
         SCOPED_TRACE(where);
         const std::string name = "kept-" + where;
@@ -448,7 +450,7 @@ TEST_F(FileReceiverTest, StorageFailuresNameTheFileAndKeepTheOldOne)
                 return ssize_t(-1);
             });
         } else if (where == "fsync") {
-            CFileReceiveWorker::SetFileFinish(failing(EDQUOT), {});
+            CFileReceiveWorker::SetFileFinish(Failing(EDQUOT), {});
         } else if (where == "flush-behind") {
             // Only a flush of the file still arriving fails, as a write-back error is reported
             // once; the file's own flush succeeds.
@@ -521,12 +523,7 @@ TEST_F(FileReceiverTest, NextFileIsAnsweredWhileTheLastIsFlushed)
     EXPECT_EQ(ReadFile(Dir() + "x"), "2222");
     ASSERT_TRUE(WaitFor([&] { return request->Ended(); }));
 
-    CFileReceiveWorker::SetFileFinish(
-        [](int) {
-            errno = EDQUOT;
-            return -1;
-        },
-        {});
+    CFileReceiveWorker::SetFileFinish(Failing(EDQUOT), {});
     Peer failing = Peer::Connect();
     ReceiverWindows* quota = Request(failing, {{"over", "1111"}, {"next", "2222"}});
     ASSERT_NE(quota, nullptr);
