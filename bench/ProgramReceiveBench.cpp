@@ -3,7 +3,10 @@
 //
 //   export QUORVANE_BINARY=$PWD/build-rel/quorvane QT_QPA_PLATFORM=offscreen
 //   tests/lan-run --hosts 2 -- build-rel/bench/bench_program_receive [megabytes per stream] [rounds]
+//   [bound-stores]
 //
+// "bound-stores": the bound's receivers also write what they receive to files, as the copy does,
+// which tells the cost of storing apart from the program's own.
 // The copy runs on host 1 and is driven through its automation socket, as a user would: each
 // File Request window gets "Save As" and a directory of its own. Four minimal senders on host 2
 // (plain blocking calls, one file each, each chunk waiting for its reply) start their data once
@@ -31,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -45,6 +49,8 @@ using bench::ThreadCpuMicroseconds;
 
 constexpr int STREAMS = 4;
 constexpr unsigned BOUND_PORT = 5002;
+// What the program gathers before a write.
+constexpr size_t STORE_BUFFER = 256 * 1024;
 using Clock = std::chrono::steady_clock;
 
 // A stream socket on host 2, connected to host 1's port, without delayed chunks.
@@ -106,7 +112,7 @@ struct Bound
 };
 
 // Four lock-step streams at once, host 2 to host 1.
-Bound BoundRate(long long bytes)
+Bound BoundRate(long long bytes, bool stores)
 {
     const int listener = lan::OpenSocketOn(1, SOCK_STREAM);
     const int on = 1;
@@ -116,17 +122,42 @@ Bound BoundRate(long long bytes)
     listen(listener, STREAMS);
     std::vector<std::thread> threads;
     std::atomic<long long> cpu {0};
+    QTemporaryDir target;
     for (int i = 0; i < STREAMS; ++i) {
-        threads.emplace_back([listener, &cpu] {
+        // Storing, each receiver gathers the reads in 256 KiB and writes them to a file of its own;
+        // the last read is answered once the file is on the disk, as the program's is.
+        const std::string path
+            = stores ? target.filePath(QString("b%1").arg(i)).toStdString() : std::string();
+        threads.emplace_back([listener, &cpu, bytes, path] {
             const int fd = accept(listener, nullptr, nullptr);
             const int yes = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-            char chunk[2000];
+            const int file
+                = path.empty() ? -1 : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+            std::vector<char> gathered(file >= 0 ? STORE_BUFFER : 2000);
+            size_t filled = 0;
+            long long received = 0;
             const long long cpuBefore = ThreadCpuMicroseconds();
-            while (ReadExactly(fd, chunk, sizeof chunk)) {
+            while (ReadExactly(fd, gathered.data() + filled, 2000)) {
+                received += 2000;
+                if (file >= 0) {
+                    filled += 2000;
+                    if (gathered.size() - filled < 2000 || received >= bytes) {
+                        if (write(file, gathered.data(), filled) != static_cast<ssize_t>(filled)) {
+                            break;
+                        }
+                        filled = 0;
+                    }
+                    if (received >= bytes) {
+                        fsync(file);
+                    }
+                }
                 send(fd, "OK", 2, MSG_NOSIGNAL);
             }
             cpu += ThreadCpuMicroseconds() - cpuBefore;
+            if (file >= 0) {
+                close(file);
+            }
             close(fd);
         });
     }
@@ -338,6 +369,7 @@ int main(int argc, char** argv)
     }
     const long long megabytes = argc > 1 ? std::atoll(argv[1]) : 100;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+    const bool boundStores = argc > 3 && std::string(argv[3]) == "bound-stores";
     const auto size = static_cast<size_t>(megabytes * 1000 * 1000);
     const std::string chunk = bench::PseudoRandomBytes(filewire::CHUNK_SIZE, 1);
 
@@ -353,7 +385,7 @@ int main(int argc, char** argv)
     bool identical = true;
     std::vector<double> cpuShares;
     for (int round = 1; round <= rounds; ++round) {
-        const Bound bound = BoundRate(static_cast<long long>(size));
+        const Bound bound = BoundRate(static_cast<long long>(size), boundStores);
         const Result result = ProgramRate(copy, chunk, size);
         bounds.push_back(bound.megabytesPerSecond);
         programs.push_back(result.megabytesPerSecond);
@@ -370,11 +402,11 @@ int main(int argc, char** argv)
             copy.ResidentKiB(), result.identical ? "" : "  NOT ALL FINISHED WHOLE");
         std::fflush(stdout);
     }
-    std::printf(
-        "\n%lld MB per stream, %d rounds; medians: bound %.2f MB/s, copy %.2f MB/s = %.0f %% of the bound "
-        "(median of the round shares %.0f %%); processor time per exchange %.0f %% of the bound's\n",
-        megabytes, rounds, Median(bounds), Median(programs), 100 * Median(programs) / Median(bounds),
-        100 * Median(shares), 100 * Median(cpuShares));
+    std::printf("\n%lld MB per stream, %d rounds, the bound %s; medians: bound %.2f MB/s, copy %.2f MB/s = "
+                "%.0f %% of the bound "
+                "(median of the round shares %.0f %%); processor time per exchange %.0f %% of the bound's\n",
+        megabytes, rounds, boundStores ? "storing" : "discarding", Median(bounds), Median(programs),
+        100 * Median(programs) / Median(bounds), 100 * Median(shares), 100 * Median(cpuShares));
     std::printf("copy's resident size: %ld KiB before, %ld KiB after, peak %ld KiB; all files whole: %s\n",
         residentBefore, copy.ResidentKiB(), copy.PeakResidentKiB(), identical ? "yes" : "NO");
     copy.Terminate();
