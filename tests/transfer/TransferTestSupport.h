@@ -132,10 +132,15 @@ public:
         return bytes;
     }
     // True once the other end has closed; data arriving meanwhile is dropped.
-    bool WaitClosed(int timeoutMs = 5000)
+    bool WaitClosed(int timeoutMs = 5000) { return ReadUntilClosed(timeoutMs).has_value(); }
+    // Everything that arrives until the close, or nothing if it does not close in time.
+    std::optional<std::string> ReadUntilClosed(int timeoutMs = 5000)
     {
-        std::string ignored;
-        return WaitFor([&] { return Pull(ignored, 65536) && m_bClosed; }, timeoutMs);
+        std::string bytes;
+        if (!WaitFor([&] { return Pull(bytes, 65536) && m_bClosed; }, timeoutMs)) {
+            return std::nullopt;
+        }
+        return bytes;
     }
     void Close()
     {
