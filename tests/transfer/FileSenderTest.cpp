@@ -142,10 +142,11 @@ TEST_F(FileSenderTest, PromptRepliesAtFileBoundariesNeverStallTheBatch)
 {
     std::vector<std::pair<std::string, std::string>> files = {{"long", Pattern(1050500, 'L')}};
     size_t total = files[0].second.size();
+    // Appended rather than "f" + ..., which GCC 12 at -O3 warns of wrongly (-Wrestrict).
+    const auto named = [](char prefix, int i) { return std::string(1, prefix).append(std::to_string(i)); };
     for (int i = 0; i < 60; ++i) {
-        files.emplace_back(
-            "f" + std::to_string(i), Pattern(i % 3 == 0 ? 2000 : 4000, static_cast<char>('a' + i % 26)));
-        files.emplace_back("e" + std::to_string(i), "");
+        files.emplace_back(named('f', i), Pattern(i % 3 == 0 ? 2000 : 4000, static_cast<char>('a' + i % 26)));
+        files.emplace_back(named('e', i), "");
         total += files[files.size() - 2].second.size();
     }
     Peer receiver = Start(files, "");
