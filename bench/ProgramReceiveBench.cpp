@@ -2,11 +2,11 @@
 // lock-step bound streams measured just before, round after round:
 //
 //   export QUORVANE_BINARY=$PWD/build-rel/quorvane QT_QPA_PLATFORM=offscreen
-//   tests/lan-run --hosts 2 -- build-rel/bench/bench_program_receive [megabytes per stream] [rounds]
-//   [bound-stores]
+//   tests/lan-run --hosts 2 -- build-rel/bench/bench_program_receive [MB per stream] [rounds] [bound-stores]
 //
-// "bound-stores": the bound's receivers also write what they receive to files, as the copy does,
-// which tells the cost of storing apart from the program's own.
+// With "bound-stores" the bound's receivers also write what they receive to files, which tells
+// the cost of storing apart from the program's own.
+//
 // The copy runs on host 1 and is driven through its automation socket, as a user would: each
 // File Request window gets "Save As" and a directory of its own. Four minimal senders on host 2
 // (plain blocking calls, one file each, each chunk waiting for its reply) start their data once
@@ -16,6 +16,7 @@
 #include "tests/support/RunningCopy.h"
 #include "tests/support/Wait.h"
 #include "transfer/FileProtocol.h"
+#include "transfer/FileReceiveWorker.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -29,6 +30,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -49,8 +51,6 @@ using bench::ThreadCpuMicroseconds;
 
 constexpr int STREAMS = 4;
 constexpr unsigned BOUND_PORT = 5002;
-// What the program gathers before a write.
-constexpr size_t STORE_BUFFER = 256 * 1024;
 using Clock = std::chrono::steady_clock;
 
 // A stream socket on host 2, connected to host 1's port, without delayed chunks.
@@ -120,12 +120,19 @@ Bound BoundRate(long long bytes, bool stores)
     const sockaddr_in any = lan::SocketAddress("0.0.0.0", BOUND_PORT);
     bind(listener, reinterpret_cast<const sockaddr*>(&any), sizeof any);
     listen(listener, STREAMS);
+    QTemporaryDir target;
+    int out[2];
+    if ((stores && !target.isValid()) || pipe(out) != 0) {
+        std::fprintf(stderr, "the bound cannot start: %s\n", std::strerror(errno));
+        return {};
+    }
     std::vector<std::thread> threads;
     std::atomic<long long> cpu {0};
-    QTemporaryDir target;
     for (int i = 0; i < STREAMS; ++i) {
-        // Storing, each receiver gathers the reads in 256 KiB and writes them to a file of its own;
-        // the last read is answered once the file is on the disk, as the program's is.
+        // When storing, each receiver writes the simplest way, to a file of its own: the reads
+        // gathered as the program gathers them, one write each, without the program's hints to the
+        // disk on the way. Like the program it answers a read before it writes, while the next
+        // chunk is on its way, and the last read only once the file is on the disk.
         const std::string path
             = stores ? target.filePath(QString("b%1").arg(i)).toStdString() : std::string();
         threads.emplace_back([listener, &cpu, bytes, path] {
@@ -134,25 +141,39 @@ Bound BoundRate(long long bytes, bool stores)
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
             const int file
                 = path.empty() ? -1 : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-            std::vector<char> gathered(file >= 0 ? STORE_BUFFER : 2000);
+            // A failure to store ends the stream, and with it the round.
+            bool storing = !path.empty();
+            std::vector<char> gathered(
+                storing ? CFileReceiveWorker::STORE_BUFFER_SIZE : filewire::CHUNK_SIZE);
             size_t filled = 0;
             long long received = 0;
             const long long cpuBefore = ThreadCpuMicroseconds();
-            while (ReadExactly(fd, gathered.data() + filled, 2000)) {
-                received += 2000;
-                if (file >= 0) {
-                    filled += 2000;
-                    if (gathered.size() - filled < 2000 || received >= bytes) {
-                        if (write(file, gathered.data(), filled) != static_cast<ssize_t>(filled)) {
-                            break;
-                        }
-                        filled = 0;
-                    }
-                    if (received >= bytes) {
-                        fsync(file);
-                    }
+            while (
+                (file >= 0 || !storing) && ReadExactly(fd, gathered.data() + filled, filewire::CHUNK_SIZE)) {
+                // The clients send whole chunks, so the last may reach past bytes.
+                received += filewire::CHUNK_SIZE;
+                const bool last = received >= bytes;
+                if (!storing || !last) {
+                    send(fd, "OK", 2, MSG_NOSIGNAL);
                 }
-                send(fd, "OK", 2, MSG_NOSIGNAL);
+                if (!storing) {
+                    continue;
+                }
+                filled += filewire::CHUNK_SIZE;
+                if (last || gathered.size() - filled < filewire::CHUNK_SIZE) {
+                    if (write(file, gathered.data(), filled) != static_cast<ssize_t>(filled)
+                        || (last && fsync(file) != 0)) {
+                        std::fprintf(stderr, "the bound could not store: %s\n", std::strerror(errno));
+                        break;
+                    }
+                    filled = 0;
+                }
+                if (last) {
+                    send(fd, "OK", 2, MSG_NOSIGNAL);
+                }
+            }
+            if (storing && file < 0) {
+                std::fprintf(stderr, "the bound could not store: %s\n", std::strerror(errno));
             }
             cpu += ThreadCpuMicroseconds() - cpuBefore;
             if (file >= 0) {
@@ -160,10 +181,6 @@ Bound BoundRate(long long bytes, bool stores)
             }
             close(fd);
         });
-    }
-    int out[2];
-    if (pipe(out) != 0) {
-        return {};
     }
     const pid_t child = fork();
     if (child == 0) {
@@ -370,6 +387,10 @@ int main(int argc, char** argv)
     const long long megabytes = argc > 1 ? std::atoll(argv[1]) : 100;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
     const bool boundStores = argc > 3 && std::string(argv[3]) == "bound-stores";
+    if (argc > 4 || (argc > 3 && !boundStores)) {
+        std::fprintf(stderr, "usage: bench_program_receive [MB per stream] [rounds] [bound-stores]\n");
+        return 2;
+    }
     const auto size = static_cast<size_t>(megabytes * 1000 * 1000);
     const std::string chunk = bench::PseudoRandomBytes(filewire::CHUNK_SIZE, 1);
 
@@ -386,6 +407,11 @@ int main(int argc, char** argv)
     std::vector<double> cpuShares;
     for (int round = 1; round <= rounds; ++round) {
         const Bound bound = BoundRate(static_cast<long long>(size), boundStores);
+        if (bound.megabytesPerSecond <= 0) {
+            std::fprintf(stderr, "the bound's streams failed in round %d\n", round);
+            copy.Terminate();
+            return 1;
+        }
         const Result result = ProgramRate(copy, chunk, size);
         bounds.push_back(bound.megabytesPerSecond);
         programs.push_back(result.megabytesPerSecond);

@@ -54,8 +54,8 @@ private:
     bool m_bEnded = false;
     // Replies come by the thousand each second; the figures are redrawn at most every
     // REFRESH_MS, the first at once and the latest at the end of each interval. Ten redraws a
-    // second look as smooth as twenty, and each redraw of the bars wakes the style's painting
-    // threads, which take the processors the transfers need.
+    // second look as smooth as twenty, and Qt's painting of each bar hands its filling to Qt's
+    // thread pool and waits for it, on the processors the transfers need.
     static constexpr int REFRESH_MS = 100;
     QTimer m_refresh;
     bool m_bRefreshPending = false;

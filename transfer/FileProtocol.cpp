@@ -137,7 +137,11 @@ CString WireFileName(const CString& path, WireSpeech speech)
 
 CString IncompleteFileName(const CString& name, int attempt)
 {
-    const CString suffix = (attempt > 0 ? "." + std::to_string(attempt) : CString()) + ".incomplete";
+    CString suffix;
+    if (attempt > 0) {
+        suffix.append(".").append(std::to_string(attempt));
+    }
+    suffix += ".incomplete";
     size_t cut = name.size();
     if (cut + suffix.size() > NAME_MAX) {
         cut = NAME_MAX - suffix.size();

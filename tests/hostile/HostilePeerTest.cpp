@@ -568,7 +568,8 @@ TEST_F(HostilePeerTest, RequestFloodFromOneAddressOpensTenWindowsAndAGenuineRequ
         chat.Send("subject " + std::to_string(i) + "\r\n");
         requests.push_back(std::move(chat));
         Raw file = Raw::Connect(2, 102);
-        for (const std::string& message : {identity, Number(1), "f" + std::to_string(i), Number(4)}) {
+        for (const std::string& message :
+            {identity, Number(1), std::string("f").append(std::to_string(i)), Number(4)}) {
             file.Send(message);
             ASSERT_EQ(file.Read(2), "OK");
         }

@@ -58,7 +58,7 @@ std::string BridgeNamespace()
 
 std::string BridgePort(int host)
 {
-    return "p" + std::to_string(host);
+    return std::string("p").append(std::to_string(host));
 }
 
 sockaddr_in SocketAddress(const std::string& dotted, unsigned port)

@@ -133,7 +133,7 @@ public:
     }
     // True once the other end has closed; data arriving meanwhile is dropped.
     bool WaitClosed(int timeoutMs = 5000) { return ReadUntilClosed(timeoutMs).has_value(); }
-    // Everything that arrives until the close, or nothing if it does not close in time.
+    // Everything that arrives until the close; std::nullopt if it does not close in time.
     std::optional<std::string> ReadUntilClosed(int timeoutMs = 5000)
     {
         std::string bytes;
