@@ -124,6 +124,7 @@ Bound BoundRate(long long bytes, bool stores)
     int out[2];
     if ((stores && !target.isValid()) || pipe(out) != 0) {
         std::fprintf(stderr, "the bound cannot start: %s\n", std::strerror(errno));
+        close(listener);
         return {};
     }
     std::vector<std::thread> threads;
@@ -142,7 +143,7 @@ Bound BoundRate(long long bytes, bool stores)
             const int file
                 = path.empty() ? -1 : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
             // A failure to store ends the stream, and with it the round.
-            bool storing = !path.empty();
+            const bool storing = !path.empty();
             std::vector<char> gathered(
                 storing ? CFileReceiveWorker::STORE_BUFFER_SIZE : filewire::CHUNK_SIZE);
             size_t filled = 0;
