@@ -140,17 +140,21 @@ Bound BoundRate(long long bytes, bool stores)
             const int fd = accept(listener, nullptr, nullptr);
             const int yes = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-            const int file
-                = path.empty() ? -1 : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-            // A failure to store ends the stream, and with it the round.
             const bool storing = !path.empty();
+            const int file
+                = storing ? open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666) : -1;
+            // A failure to store ends the stream, and with it the round.
+            if (storing && file < 0) {
+                std::fprintf(stderr, "the bound could not store: %s\n", std::strerror(errno));
+                close(fd);
+                return;
+            }
             std::vector<char> gathered(
                 storing ? CFileReceiveWorker::STORE_BUFFER_SIZE : filewire::CHUNK_SIZE);
             size_t filled = 0;
             long long received = 0;
             const long long cpuBefore = ThreadCpuMicroseconds();
-            while (
-                (file >= 0 || !storing) && ReadExactly(fd, gathered.data() + filled, filewire::CHUNK_SIZE)) {
+            while (ReadExactly(fd, gathered.data() + filled, filewire::CHUNK_SIZE)) {
                 // The clients send whole chunks, so the last may reach past bytes.
                 received += filewire::CHUNK_SIZE;
                 const bool last = received >= bytes;
@@ -172,9 +176,6 @@ Bound BoundRate(long long bytes, bool stores)
                 if (last) {
                     send(fd, "OK", 2, MSG_NOSIGNAL);
                 }
-            }
-            if (storing && file < 0) {
-                std::fprintf(stderr, "the bound could not store: %s\n", std::strerror(errno));
             }
             cpu += ThreadCpuMicroseconds() - cpuBefore;
             if (file >= 0) {
