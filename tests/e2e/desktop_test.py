@@ -121,13 +121,25 @@ def check(condition, what):
     print("ok:", what, flush=True)
 
 
+def lock_owner(number):
+    """The process an X display's lock file names, or None."""
+    try:
+        with open(f"/tmp/.X{number}-lock") as f:
+            return int(f.read().strip())
+    except (OSError, ValueError):
+        return None
+
+
 def start_xvfb():
     """An Xvfb on a display of its own. Xvfb takes the display's lock file only when given its
     number (never with -displayfd), and tests run in parallel, each in network namespaces of its
     own, where the abstract sockets do not collide: without the lock two servers would share a
     number, and the one that ends first would remove the other's socket file, the only way in
-    from the copy on host 2."""
+    from the copy on host 2. A server already on the number answers the probe too, so the
+    server found must be ours: the lock file names its process."""
     for number in range(10 + os.getpid() % 50, 200):
+        if os.path.exists(f"/tmp/.X{number}-lock"):
+            continue
         # Kept, so that a server that aborts mid-test says why (report prints it).
         log = tempfile.TemporaryFile()
         xvfb = subprocess.Popen(["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
@@ -139,9 +151,11 @@ def start_xvfb():
             try:
                 with socket.socket(socket.AF_UNIX) as probe:
                     probe.connect(path)
-                return xvfb, f":{number}"
+                if lock_owner(number) == xvfb.pid:
+                    return xvfb, f":{number}"
             except OSError:
-                time.sleep(0.05)
+                pass
+            time.sleep(0.05)
         if xvfb.poll() is None:
             xvfb.kill()
             xvfb.wait()
