@@ -67,6 +67,18 @@ int ConnectFromHost2(unsigned port)
     return fd;
 }
 
+// With QUORVANE_BENCH_PHASES set, each phase's start and end go to standard error in seconds of
+// CLOCK_MONOTONIC, so that a profile taken with "perf record -k CLOCK_MONOTONIC" can be cut into
+// the bound's phases and the copy's ("perf report --time START,END").
+void PrintPhase(const char* phase, Clock::time_point start, Clock::time_point end)
+{
+    if (qEnvironmentVariableIsSet("QUORVANE_BENCH_PHASES")) {
+        using Seconds = std::chrono::duration<double>;
+        std::fprintf(stderr, "phase %s %.6f %.6f\n", phase, Seconds(start.time_since_epoch()).count(),
+            Seconds(end.time_since_epoch()).count());
+    }
+}
+
 // --bound BYTES: the bound's four clients, in a process of their own as the senders are in
 // another process than the copy (a wake-up within one process is cheaper). Prints the time in
 // microseconds until the last ends (or 0) and the processor time of the four threads.
@@ -100,6 +112,7 @@ int RunBoundClients(long long bytes)
         thread.join();
     }
     const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+    PrintPhase("bound", start, Clock::now());
     std::printf("%lld %lld\n", failed ? 0LL : static_cast<long long>(elapsed.count()), cpu.load());
     return failed ? 1 : 0;
 }
@@ -345,6 +358,7 @@ Result ProgramRate(RunningCopy& copy, const std::string& chunk, size_t size)
         sender.join();
     }
     Result result;
+    PrintPhase("copy", line.start, line.end);
     const double seconds = std::chrono::duration<double>(line.end - line.start).count();
     result.megabytesPerSecond = seconds > 0 ? STREAMS * size / 1e6 / seconds : 0;
     const double exchanges = STREAMS * static_cast<double>(size) / filewire::CHUNK_SIZE;
