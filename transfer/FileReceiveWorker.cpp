@@ -305,6 +305,7 @@ bool CFileReceiveWorker::OpenCurrentFile()
     m_hFile = fd;
     m_nFileReceived = 0;
     m_nUnflushed = 0;
+    m_nUnstarted = 0;
     Post({Report::File, m_batch.sizes[m_nIndex], 0, m_batch.names[m_nIndex]});
     return true;
 }
@@ -377,11 +378,15 @@ bool CFileReceiveWorker::FlushGathered()
     if (!WriteAll(m_pGathered.get(), m_nGathered)) {
         return false;
     }
-    // The disk starts on these bytes now rather than at the file's end, where its fsync would
-    // wait for the whole file (and the batch's last reply for the last file's). Only a hint;
-    // fsync reports.
-    ::sync_file_range(m_hFile, static_cast<off_t>(m_nFileReceived - m_nGathered),
-        static_cast<off_t>(m_nGathered), SYNC_FILE_RANGE_WRITE);
+    // The disk starts on the bytes written as they come rather than at the file's end, where its
+    // fsync would wait for the whole file (and the batch's last reply for the last file's). Only
+    // a hint; fsync reports.
+    m_nUnstarted += m_nGathered;
+    if (m_nUnstarted >= WRITE_START_SIZE) {
+        ::sync_file_range(m_hFile, static_cast<off_t>(m_nFileReceived - m_nUnstarted),
+            static_cast<off_t>(m_nUnstarted), SYNC_FILE_RANGE_WRITE);
+        m_nUnstarted = 0;
+    }
     m_nUnflushed += m_nGathered;
     m_nGathered = 0;
     // Tried again at the next write while a placement is under way; a whole file is flushed as

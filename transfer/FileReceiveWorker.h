@@ -48,6 +48,9 @@ public:
     // the flush before it takes its name (and, for the last file, the batch's last reply) waits
     // for little: a disk's cache may hold tens of milliseconds of writing at the end.
     static constexpr size_t FLUSH_BEHIND_SIZE = 8 * 1024 * 1024;
+    // The disk is started on what was written each time this much more of the file was: every
+    // start rings the disk's queue, which at each 256 KiB write cost half as much as the write.
+    static constexpr size_t WRITE_START_SIZE = 1024 * 1024;
 
     // Stores bytes in a file; a ::write in all but tests, which play a slow disk with it.
     using FileWriter = std::function<ssize_t(int fd, const char* data, size_t length)>;
@@ -133,6 +136,8 @@ private:
     size_t m_nGathered = 0;
     // Bytes of the current file written since it was last flushed behind.
     size_t m_nUnflushed = 0;
+    // Bytes of the current file written since the disk was last started on them.
+    size_t m_nUnstarted = 0;
     CFilePlacer m_placer;
 
     std::atomic<bool> m_bStop {false};

@@ -19,9 +19,10 @@
 #include <unistd.h>
 
 namespace {
-// The worker reads its file ahead in blocks of this size: one read of the disk for hundreds of
-// chunks.
-constexpr size_t READ_AHEAD_SIZE = 1024 * 1024;
+// The worker reads its file ahead in blocks of this size: one read for some thirty chunks, and
+// small enough to stay in the processor's cache until they are sent (from a 1 MiB block, every
+// chunk came out of memory a second time).
+constexpr size_t READ_AHEAD_SIZE = 64 * 1024;
 
 void SetBlocking(int fd, bool blocking)
 {
