@@ -49,7 +49,8 @@ public:
     // for little: a disk's cache may hold tens of milliseconds of writing at the end.
     static constexpr size_t FLUSH_BEHIND_SIZE = 8 * 1024 * 1024;
     // The disk is started on what was written each time this much more of the file was: every
-    // start rings the disk's queue, which at each 256 KiB write cost half as much as the write.
+    // start rings the disk's queue (on a virtual machine a trap to the hypervisor), which after
+    // each 256 KiB write cost a sixth of storing.
     static constexpr size_t WRITE_START_SIZE = 1024 * 1024;
 
     // Stores bytes in a file; a ::write in all but tests, which play a slow disk with it.
