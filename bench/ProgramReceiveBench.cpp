@@ -111,8 +111,9 @@ int RunBoundClients(long long bytes)
     for (std::thread& thread : threads) {
         thread.join();
     }
-    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
-    PrintPhase("bound", start, Clock::now());
+    const auto end = Clock::now();
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(end - start);
+    PrintPhase("bound", start, end);
     std::printf("%lld %lld\n", failed ? 0LL : static_cast<long long>(elapsed.count()), cpu.load());
     return failed ? 1 : 0;
 }
