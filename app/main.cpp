@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QThreadPool>
 
 #include <cstdio>
 
@@ -60,6 +61,11 @@ int main(int argc, char** argv)
     qputenv("QT_NO_GLIB", "1");
     RaiseOpenFileLimit();
     QApplication application(argc, argv);
+    // Qt's raster painting hands larger fills (a progress bar's stripes) to the global thread
+    // pool and waits for them. With a pool thread per processor, every redraw of a transfer's
+    // window wakes threads on the processors the transfers run on, and those wake-ups part the
+    // file workers from their peers. One pool thread does the same painting with fewer of them.
+    QThreadPool::globalInstance()->setMaxThreadCount(1);
     // The main window hides to the tray and other windows come and go; the run ends only when
     // the main window's run does.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -19,8 +19,10 @@ class CReportQueue
 {
 public:
     // Progress reaches the window at most this often; each report wakes the user-interface
-    // thread, which would otherwise cost a wake-up per chunk or read.
-    static constexpr std::chrono::milliseconds PROGRESS_INTERVAL {20};
+    // thread, which would otherwise cost a wake-up per chunk or read. The windows redraw ten
+    // times a second, so more frequent reports would wake the thread for nothing; with several
+    // transfers at once those wake-ups also move the workers away from their peers' processors.
+    static constexpr std::chrono::milliseconds PROGRESS_INTERVAL {100};
 
     struct Report
     {
