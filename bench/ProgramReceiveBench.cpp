@@ -118,11 +118,45 @@ int RunBoundClients(long long bytes)
     return failed ? 1 : 0;
 }
 
+// Interrupts one processor sends another, summed over the processors: rescheduling (a thread
+// woken for a busy processor) and function calls (among them a thread woken for an idle one).
+// Few while each sender runs beside its receiver; many once they run apart.
+long long CrossProcessorInterrupts()
+{
+    QFile file("/proc/interrupts");
+    if (!file.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    long long total = 0;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.isEmpty() || (fields.front() != "RES:" && fields.front() != "CAL:")) {
+            continue;
+        }
+        for (qsizetype i = 1; i < fields.size(); ++i) {
+            bool number = false;
+            const long long count = fields[i].toLongLong(&number);
+            if (!number) {
+                break;
+            }
+            total += count;
+        }
+    }
+    return total;
+}
+
+// Cross-processor interrupts a second between two readings.
+double InterruptRate(long long before, long long after, double seconds)
+{
+    return seconds > 0 ? (after - before) / seconds : 0;
+}
+
 struct Bound
 {
     double megabytesPerSecond = 0;
     // Both ends, all eight threads, per exchange.
     double cpuPerExchange = 0;
+    double interruptsPerSecond = 0;
 };
 
 // Four lock-step streams at once, host 2 to host 1.
@@ -198,6 +232,8 @@ Bound BoundRate(long long bytes, bool stores)
             close(fd);
         });
     }
+    const long long interruptsBefore = CrossProcessorInterrupts();
+    const auto interruptsFrom = Clock::now();
     const pid_t child = fork();
     if (child == 0) {
         dup2(out[1], STDOUT_FILENO);
@@ -214,6 +250,8 @@ Bound BoundRate(long long bytes, bool stores)
     }
     close(out[0]);
     waitpid(child, nullptr, 0);
+    const long long interruptsAfter = CrossProcessorInterrupts();
+    const double interruptSeconds = std::chrono::duration<double>(Clock::now() - interruptsFrom).count();
     for (std::thread& thread : threads) {
         thread.join();
     }
@@ -225,7 +263,8 @@ Bound BoundRate(long long bytes, bool stores)
         return {};
     }
     const double exchanges = STREAMS * static_cast<double>(bytes) / 2000;
-    return {STREAMS * bytes / static_cast<double>(microseconds), (cpu + clientCpu) / exchanges};
+    return {STREAMS * bytes / static_cast<double>(microseconds), (cpu + clientCpu) / exchanges,
+        InterruptRate(interruptsBefore, interruptsAfter, interruptSeconds)};
 }
 
 // Processor time of a process's threads in microseconds, from /proc: the user-interface thread
@@ -270,6 +309,8 @@ struct StartLine
     qint64 copyPid = 0;
     CopyCpu atStart;
     CopyCpu atEnd;
+    long long interruptsAtStart = 0;
+    long long interruptsAtEnd = 0;
     // The senders' threads during the data.
     long long senderCpu = 0;
 };
@@ -299,6 +340,7 @@ bool MinimalSender(int index, const std::string& chunk, size_t size, StartLine& 
         line.changed.wait(guard, [&] { return line.accepted >= STREAMS; });
         if (line.start == Clock::time_point {}) {
             line.atStart = ReadCopyCpu(line.copyPid);
+            line.interruptsAtStart = CrossProcessorInterrupts();
             line.start = Clock::now();
         }
     }
@@ -315,6 +357,7 @@ bool MinimalSender(int index, const std::string& chunk, size_t size, StartLine& 
         line.senderCpu += ThreadCpuMicroseconds() - cpuBefore;
         if (++line.ended == STREAMS) {
             line.atEnd = ReadCopyCpu(line.copyPid);
+            line.interruptsAtEnd = CrossProcessorInterrupts();
         }
     }
     close(fd);
@@ -332,6 +375,7 @@ struct Result
     double uiBusyShare = 0;
     // Both ends: the copy's and the senders' threads.
     double bothPerExchange = 0;
+    double interruptsPerSecond = 0;
 };
 
 Result ProgramRate(RunningCopy& copy, const std::string& chunk, size_t size)
@@ -367,6 +411,7 @@ Result ProgramRate(RunningCopy& copy, const std::string& chunk, size_t size)
     result.uiPerExchange = (line.atEnd.ui - line.atStart.ui) / exchanges;
     result.bothPerExchange = result.cpuPerExchange + line.senderCpu / exchanges;
     result.uiBusyShare = seconds > 0 ? (line.atEnd.ui - line.atStart.ui) / 1e6 / seconds : 0;
+    result.interruptsPerSecond = InterruptRate(line.interruptsAtStart, line.interruptsAtEnd, seconds);
     // Each progress window ends with its "Finished" box, closed as a user would.
     int finished = 0;
     for (; finished < STREAMS; ++finished) {
@@ -438,11 +483,13 @@ int main(int argc, char** argv)
         std::printf(
             "round %d  four bound streams %7.2f MB/s  four batches into the copy %7.2f MB/s  (%3.0f %%)  "
             "processor time per exchange, both ends: bound %.1f us, copy and senders %.1f us; the "
-            "copy %.1f us, of it the UI thread %.1f us (busy %.0f %% of the time); resident %ld KiB%s\n",
+            "copy %.1f us, of it the UI thread %.1f us (busy %.0f %% of the time); cross-processor "
+            "interrupts a second: bound %.0f, copy %.0f; resident %ld KiB%s\n",
             round, bound.megabytesPerSecond, result.megabytesPerSecond,
             100 * result.megabytesPerSecond / bound.megabytesPerSecond, bound.cpuPerExchange,
             result.bothPerExchange, result.cpuPerExchange, result.uiPerExchange, 100 * result.uiBusyShare,
-            copy.ResidentKiB(), result.identical ? "" : "  NOT ALL FINISHED WHOLE");
+            bound.interruptsPerSecond, result.interruptsPerSecond, copy.ResidentKiB(),
+            result.identical ? "" : "  NOT ALL FINISHED WHOLE");
         std::fflush(stdout);
     }
     std::printf("\n%lld MB per stream, %d rounds, the bound %s; medians: bound %.2f MB/s, copy %.2f MB/s = "
