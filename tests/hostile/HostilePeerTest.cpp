@@ -304,19 +304,27 @@ TEST_F(HostilePeerTest, DatagramFloodLeavesTheCopyRunningWithBoundedMemoryAndAGe
     long peak = before;
     QElapsedTimer clock;
     clock.start();
-    bool messageSent = false;
+    // The message goes out in the middle of the flood. Whenever the copy falls behind, its full
+    // receive buffer makes the kernel drop datagrams, the genuine one among them, whatever the
+    // copy does; so, as a user would, the sender tries once more if nothing arrived.
+    int messagesSent = 0;
+    qint64 lastSent = 0;
     bool opened = false;
     while (!clock.hasExpired((seconds + 5) * 1000)
         && !(opened && sent > 0 && clock.elapsed() > seconds * 1000)) {
         peak = std::max(peak, victim.ResidentKiB());
-        if (!messageSent && clock.elapsed() > seconds * 500) {
+        const bool due = messagesSent == 0
+            ? clock.elapsed() > seconds * 500
+            : messagesSent < 2 && !opened && clock.elapsed() - lastSent > seconds * 200;
+        if (due) {
             SelectPeer(genuine, victim.Identity());
             genuine.Click(Main(genuine), "Message");
             const auto sendWindow = genuine.WaitForWindow("Send Message");
             ASSERT_TRUE(sendWindow);
             genuine.Set(*sendWindow, "messageEdit", "still there?");
             genuine.Click(*sendWindow, "Send");
-            messageSent = true;
+            ++messagesSent;
+            lastSent = clock.elapsed();
         }
         opened = opened || !victim.WindowsTitled("Receive Message").empty();
         Settle(100);
@@ -325,22 +333,24 @@ TEST_F(HostilePeerTest, DatagramFloodLeavesTheCopyRunningWithBoundedMemoryAndAGe
     flood.join();
     const double rate = sent * 1000.0 / std::max<qint64>(1, seconds * 1000);
     Report(QStringLiteral("flood: %1 datagrams (%2 MB) in %3 s, %4/s; resident %5 MiB before, peak %6 MiB, "
-                          "high-water %7 MiB")
+                          "high-water %7 MiB; the genuine message sent %8 time(s)")
                .arg(sent.load())
                .arg(bytes / 1e6, 0, 'f', 1)
                .arg(seconds)
                .arg(rate, 0, 'f', 0)
                .arg(before / 1024)
                .arg(peak / 1024)
-               .arg(victim.PeakResidentKiB() / 1024));
+               .arg(victim.PeakResidentKiB() / 1024)
+               .arg(messagesSent));
     EXPECT_GE(rate, 10000);
     EXPECT_TRUE(victim.IsRunning());
     ASSERT_TRUE(opened) << "the genuine message opened no window";
-    const auto received = victim.WaitForWindow("Receive Message");
-    ASSERT_TRUE(received);
-    EXPECT_EQ(victim.Text(*received, "messageEdit"), "still there?");
     // No datagram of the flood has a valid kind: nothing else opened, nobody was listed.
-    EXPECT_EQ(victim.WindowsTitled("Receive Message").size(), 1u);
+    const auto received = victim.WindowsTitled("Receive Message");
+    EXPECT_LE(received.size(), static_cast<size_t>(messagesSent));
+    for (const auto& window : received) {
+        EXPECT_EQ(victim.Text(window, "messageEdit"), "still there?");
+    }
     EXPECT_EQ(victim.ListEntries(Main(victim), "peerList"), QStringList {genuine.Identity()});
     EXPECT_LT(peak - before, 64 * 1024) << "resident memory grew by " << (peak - before) << " KiB";
 }
