@@ -130,7 +130,7 @@ long long CrossProcessorInterrupts()
     long long total = 0;
     for (const QByteArray& line : file.readAll().split('\n')) {
         const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.isEmpty() || (fields.front() != "RES:" && fields.front() != "CAL:")) {
+        if (fields.front() != "RES:" && fields.front() != "CAL:") {
             continue;
         }
         for (qsizetype i = 1; i < fields.size(); ++i) {
