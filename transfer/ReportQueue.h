@@ -19,9 +19,11 @@ class CReportQueue
 {
 public:
     // Progress reaches the window at most this often; each report wakes the user-interface
-    // thread, which would otherwise cost a wake-up per chunk or read. The windows redraw ten
-    // times a second, so more frequent reports would wake the thread for nothing; with several
-    // transfers at once those wake-ups also move the workers away from their peers' processors.
+    // thread, which would otherwise cost a wake-up per chunk or read. The windows redraw at most
+    // every 200 ms with the latest figures they have, which this keeps at most 100 ms old; more
+    // frequent reports would wake the thread for nothing, and with several transfers at once
+    // those wake-ups also move the workers away from their peers' processors. The interval also
+    // paces the receiver's look at a quiet sender.
     static constexpr std::chrono::milliseconds PROGRESS_INTERVAL {100};
 
     struct Report
