@@ -1,8 +1,10 @@
 #include "transfer/FileProgressDialog.h"
 
 #include "framework/Icons.h"
+#include "framework/QtText.h"
 #include "transfer/FileProtocol.h"
 
+#include <QFontMetrics>
 #include <QIcon>
 #include <QLocale>
 
@@ -54,6 +56,7 @@ void CFileProgressDialog::ShowFile(const CString& name, std::uint32_t size)
     m_nFileBytes = 0;
     m_strFileProgress = FormatProgress(0, size);
     ui.fileBar->setValue(Percentage(0, size));
+    ReserveWidth(ui.fileProgressLabel, size);
     UpdateData(false);
 }
 
@@ -62,7 +65,16 @@ void CFileProgressDialog::SetBatchTotal(std::uint32_t total)
     m_nBatchTotal = total;
     m_strBatchProgress = FormatProgress(0, total);
     ui.batchBar->setValue(Percentage(0, total));
+    ReserveWidth(ui.batchProgressLabel, total);
     UpdateData(false);
+}
+
+void CFileProgressDialog::ReserveWidth(QLabel* label, std::uint32_t total)
+{
+    // Measured beside the text shown, without showing another: a screen reader would read it.
+    const QFontMetrics metrics = label->fontMetrics();
+    const int widest = metrics.horizontalAdvance(ToQString(FormatProgress(total, total)));
+    label->setMinimumWidth(label->sizeHint().width() - metrics.horizontalAdvance(label->text()) + widest);
 }
 
 void CFileProgressDialog::ShowProgress(std::uint32_t fileBytes, std::uint32_t batchBytes)

@@ -49,6 +49,10 @@ private:
     // Ends the transfer once; true for the first caller.
     bool End();
     void RefreshProgress();
+    // The figures gain digits as the transfer goes on: a value label keeps from the start the
+    // width of the largest figure it will show, so the window does not widen under the user's
+    // eyes.
+    static void ReserveWidth(QLabel* label, std::uint32_t total);
 
     std::unique_ptr<CAsyncSocket> m_pSocket;
     bool m_bEnded = false;

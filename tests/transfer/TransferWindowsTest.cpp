@@ -400,6 +400,13 @@ TEST_F(TransferWindowsTest, ProgressFiguresAreExactAndFinishedShowsOnce)
     EXPECT_EQ(fileBar->text(), "40%");
     EXPECT_EQ(LabelText(progress, "batchProgressLabel"), "50000000 / 100000000");
     EXPECT_EQ(batchBar->value(), 50);
+    // Figures that gain digits do not widen the window under the user's eyes.
+    Settle(300);
+    const QSize size = progress->size();
+    progress->ShowProgress(5000, 100000000);
+    Settle(300);
+    EXPECT_EQ(LabelText(progress, "batchProgressLabel"), "100000000 / 100000000");
+    EXPECT_EQ(progress->size(), size);
     progress->ShowFile("empty", 0);
     EXPECT_EQ(fileBar->value(), 100) << "an empty file is complete";
     progress->OnFinished();
