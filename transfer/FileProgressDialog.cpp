@@ -8,6 +8,8 @@
 #include <QIcon>
 #include <QLocale>
 
+#include <algorithm>
+
 CFileProgressDialog::CFileProgressDialog(Opener opener)
     : CDialog(nullptr, opener)
 {
@@ -74,7 +76,8 @@ void CFileProgressDialog::ReserveWidth(QLabel* label, std::uint32_t total)
     // Measured beside the text shown, without showing another: a screen reader would read it.
     const QFontMetrics metrics = label->fontMetrics();
     const int widest = metrics.horizontalAdvance(ToQString(FormatProgress(total, total)));
-    label->setMinimumWidth(label->sizeHint().width() - metrics.horizontalAdvance(label->text()) + widest);
+    const int width = label->sizeHint().width() - metrics.horizontalAdvance(label->text()) + widest;
+    label->setMinimumWidth(std::min(width, label->maximumWidth()));
 }
 
 void CFileProgressDialog::ShowProgress(std::uint32_t fileBytes, std::uint32_t batchBytes)
