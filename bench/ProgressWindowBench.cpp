@@ -6,6 +6,7 @@
 //
 // No network: it runs directly. Under Xvfb (QT_QPA_PLATFORM=xcb) it includes the copies to the
 // display.
+#include "bench/BenchSupport.h"
 #include "transfer/FileProgressDialog.h"
 
 #include <QApplication>
@@ -13,7 +14,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -22,13 +22,6 @@ namespace {
 constexpr int WINDOWS = 4;
 constexpr std::uint32_t FILE_SIZE = 100'000'000;
 constexpr std::uint32_t BYTES_PER_REPORT = 2'500'000; // 25 MB/s, reported every 100 ms
-
-double ThreadSeconds()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
 
 } // namespace
 
@@ -61,12 +54,12 @@ int main(int argc, char** argv)
         done[i] = (done[i] + BYTES_PER_REPORT) % FILE_SIZE;
         windows[i]->ShowProgress(done[i], done[i]);
     });
-    const double before = ThreadSeconds();
+    const long long before = bench::ThreadCpuMicroseconds();
     feed.start();
     // Exit rather than quit: quit would ask each window to close, and a running one asks the user.
     QTimer::singleShot(seconds * 1000, &app, [] { QCoreApplication::exit(0); });
     app.exec();
-    const double busy = ThreadSeconds() - before;
+    const double busy = (bench::ThreadCpuMicroseconds() - before) / 1e6;
     std::printf("%d windows, %d reports in %d s: user-interface thread %.1f ms a second, %.0f us per "
                 "report\n",
         WINDOWS, reports, seconds, busy * 1e3 / seconds, busy * 1e6 / reports);
