@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QThreadPool>
 
+#include <csignal>
 #include <cstdio>
 
 #include <sys/resource.h>
@@ -23,10 +24,28 @@ void RaiseOpenFileLimit()
         setrlimit(RLIMIT_NOFILE, &limit);
     }
 }
+
+void IgnoreSignal(int) { }
+
+// The display connection writes without MSG_NOSIGNAL: when the display goes away (log-off, a
+// server that dies), SIGPIPE would kill the program before Qt's exit() lets the peers hear the
+// goodbye. A handler that does nothing turns every such write into a failed one; unlike SIG_IGN,
+// programs started from here get the default back.
+void SurviveBrokenPipes()
+{
+    struct sigaction action
+    {
+    };
+    action.sa_handler = IgnoreSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGPIPE, &action, nullptr);
+}
 } // namespace
 
 int main(int argc, char** argv)
 {
+    SurviveBrokenPipes();
     // Decided before any QGuiApplication exists: neither a usage error nor a hand-over needs a
     // display.
     CCommandLine commandLine

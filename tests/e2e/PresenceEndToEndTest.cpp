@@ -5,7 +5,6 @@
 #include "tests/support/Wait.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
@@ -14,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include <cstdio>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -134,7 +136,21 @@ TEST(PresenceEndToEndTest, ALostDisplayEndsTheCopyWithOneLeave)
     const QString display = QStringLiteral(":%1").arg(300 + getpid() % 600);
     QProcess xvfb;
     xvfb.start("Xvfb", {display, "-nolisten", "tcp", "-screen", "0", "800x600x24"});
-    ASSERT_TRUE(WaitFor([&] { return QFile::exists("/tmp/.X11-unix/X" + display.mid(1)); }, 10000));
+    // Ready once the server answers: a socket file left by a server that was killed is there
+    // at once, and refuses.
+    const QByteArray socketPath = ("/tmp/.X11-unix/X" + display.mid(1)).toUtf8();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_un address {};
+            address.sun_family = AF_UNIX;
+            std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.constData());
+            const bool answered
+                = ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+            close(probe);
+            return answered;
+        },
+        10000));
     UdpPeer peer(2, PRESENCE_PORT);
     RunningCopy copy(1, {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display});
     const auto hello = peer.Receive(10000);
