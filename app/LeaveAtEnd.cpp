@@ -2,18 +2,25 @@
 
 #include "net/PresenceSocket.h"
 
+#include <QString>
+
 #include <cstdlib>
 
 namespace {
 // The run's guard while it lives, for the exit handler.
 std::atomic<CLeaveAtEnd*> g_pActive = nullptr;
+QtMessageHandler g_previousHandler = nullptr;
 } // namespace
 
 CLeaveAtEnd::CLeaveAtEnd(CPresenceSocket& socket)
     : m_socket(socket)
 {
-    static const bool registered = std::atexit(&CLeaveAtEnd::OnExit) == 0;
-    (void)registered;
+    // Once for the whole run, however many guards come and go.
+    static const bool hooked = [] {
+        g_previousHandler = qInstallMessageHandler(&CLeaveAtEnd::OnMessage);
+        return std::atexit(&CLeaveAtEnd::OnExit) == 0;
+    }();
+    (void)hooked;
     g_pActive = this;
 }
 
@@ -34,5 +41,17 @@ void CLeaveAtEnd::OnExit()
 {
     if (CLeaveAtEnd* active = g_pActive.load()) {
         active->Send();
+    }
+}
+
+void CLeaveAtEnd::OnMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    // Printed on the user-interface thread or on one of Qt's Wayland threads, right before _exit().
+    if (type != QtDebugMsg && type != QtInfoMsg
+        && message.startsWith(QLatin1String("The Wayland connection"))) {
+        OnExit();
+    }
+    if (g_previousHandler) {
+        g_previousHandler(type, context, message);
     }
 }

@@ -219,6 +219,12 @@ bool CInterfaceWatch::Start(NewInterfaceHandler onNewInterface)
     return true;
 }
 
+std::vector<int> CInterfaceWatch::GetBroadcastIndexes() const
+{
+    const std::lock_guard lock(m_broadcastIndexesLock);
+    return m_broadcastIndexes;
+}
+
 bool CInterfaceWatch::IsOwnAddress(std::uint32_t address) const
 {
     return std::any_of(m_addresses.begin(), m_addresses.end(),
@@ -272,7 +278,10 @@ void CInterfaceWatch::Update(bool announce)
         m_interfaces.push_back(entry);
     }
     m_chosen = ChooseBroadcastInterfaces(m_interfaces);
-    m_broadcastIndexes = BroadcastIndexes(m_chosen);
+    {
+        const std::lock_guard lock(m_broadcastIndexesLock);
+        m_broadcastIndexes = BroadcastIndexes(m_chosen);
+    }
 
     // A hello goes out on an interface that serves a subnet nobody served before, unless it
     // already sent for a subnet it keeps: everybody on its link has heard us then.

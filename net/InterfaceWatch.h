@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 #include <utility>
 #include <vector>
@@ -27,8 +28,9 @@ public:
 
     // Every IPv4 address of every interface, loopback and tunnels included.
     const std::vector<NetInterface>& GetInterfaces() const { return m_interfaces; }
-    // Where a broadcast goes out: one interface per subnet (ChooseBroadcastInterfaces).
-    const std::vector<int>& GetBroadcastIndexes() const { return m_broadcastIndexes; }
+    // Where a broadcast goes out: one interface per subnet (ChooseBroadcastInterfaces). Any
+    // thread may ask: the goodbye goes out from whichever thread learns that the run ends.
+    std::vector<int> GetBroadcastIndexes() const;
     bool IsOwnAddress(std::uint32_t address) const;
 
     struct Link
@@ -55,6 +57,7 @@ private:
     std::vector<NetInterface> m_interfaces;
     std::vector<NetInterface> m_chosen;
     std::vector<int> m_broadcastIndexes;
+    mutable std::mutex m_broadcastIndexesLock;
     // Every (interface, address) that has served a subnet during this run.
     std::set<std::pair<int, std::uint32_t>> m_served;
     NewInterfaceHandler m_onNewInterface;

@@ -47,8 +47,7 @@ int CPresenceSocket::SendDatagram(std::uint32_t kind, const CString& text, const
     const int result = SendTo(datagram.data(), static_cast<int>(datagram.size()), m_nPort, destination);
     // Nobody hears this copy then; say so once, as for a port that cannot be opened.
     if (!destination && result == SOCKET_ERROR && m_hSocket != INVALID_SOCKET
-        && !m_bBroadcastFailureReported) {
-        m_bBroadcastFailureReported = true;
+        && !m_bBroadcastFailureReported.exchange(true)) {
         const int error = WSAGetLastError();
         std::fprintf(stderr, "quorvane: cannot broadcast on UDP port %u: %s (error %d)\n", m_nPort,
             error == WSAENETUNREACH ? "no network is reachable" : "the datagram could not be sent", error);

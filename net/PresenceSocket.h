@@ -4,6 +4,8 @@
 #include "net/InterfaceWatch.h"
 #include "net/Socket.h"
 
+#include <atomic>
+
 // The datagram socket on UDP port 100: announces this user, keeps the main window's peer list
 // and carries one-shot messages. It reaches the main window through AfxGetMainWnd.
 class CPresenceSocket : public CSocket
@@ -20,6 +22,7 @@ public:
     int SendDatagram(std::uint32_t kind, const CString& text, const char* destination);
     // Text is written as the addressee is known to write.
     int SendText(const CString& text, const char* destination);
+    // Safe from any thread: the run's end may be learnt on a display connection's thread.
     int SendLeave();
 
     const CString& GetIdentity() const { return m_strIdentity; }
@@ -39,5 +42,5 @@ private:
     CString m_strLocalAddress;
     unsigned m_nPort = PRESENCE_PORT;
     CInterfaceWatch m_interfaceWatch;
-    bool m_bBroadcastFailureReported = false;
+    std::atomic<bool> m_bBroadcastFailureReported = false;
 };
