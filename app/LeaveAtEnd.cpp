@@ -46,9 +46,12 @@ void CLeaveAtEnd::OnExit()
 
 void CLeaveAtEnd::OnMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    // Printed on the user-interface thread or on one of Qt's Wayland threads, right before _exit().
+    // Qt's last words before it ends the run for a lost display, printed on the user-interface
+    // thread or on one of its Wayland threads. Under X the exit handler would send the leave as
+    // well, but only after whatever exit() destroys first.
     if (type != QtDebugMsg && type != QtInfoMsg
-        && message.startsWith(QLatin1String("The Wayland connection"))) {
+        && (message.startsWith(QLatin1String("The Wayland connection"))
+            || message.startsWith(QLatin1String("The X11 connection broke")))) {
         OnExit();
     }
     if (g_previousHandler) {

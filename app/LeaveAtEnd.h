@@ -7,10 +7,10 @@
 class CPresenceSocket;
 
 // The goodbye at the end of the run, sent exactly once however the run ends: the main window's
-// destruction, a termination signal, Qt's aboutToQuit, or exit(), which Qt calls when the X
-// display connection breaks at log-off and which unwinds no stack (so an exit handler sends it).
-// When the Wayland compositor goes away Qt ends the run with _exit(), which runs no exit handler;
-// the warning it prints just before is the last the program hears, so that sends it.
+// destruction, a termination signal, Qt's aboutToQuit, or a lost display at log-off. For that
+// Qt calls exit() under X, which unwinds no stack (so an exit handler sends it), and _exit()
+// under Wayland, which runs no exit handler either; the warning Qt prints just before is the
+// last the program hears, so that sends it in both cases.
 // Qt's commit-data request is no end: it comes at save points and at cancellable log-offs.
 class CLeaveAtEnd
 {
