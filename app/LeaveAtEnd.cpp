@@ -9,7 +9,8 @@
 namespace {
 // The run's guard while it lives, for the exit handler.
 std::atomic<CLeaveAtEnd*> g_pActive = nullptr;
-QtMessageHandler g_previousHandler = nullptr;
+// Set just after ours is installed, which another thread may already be calling.
+std::atomic<QtMessageHandler> g_previousHandler = nullptr;
 } // namespace
 
 CLeaveAtEnd::CLeaveAtEnd(CPresenceSocket& socket)
@@ -54,7 +55,7 @@ void CLeaveAtEnd::OnMessage(QtMsgType type, const QMessageLogContext& context, c
             || message.startsWith(QLatin1String("The X11 connection broke")))) {
         OnExit();
     }
-    if (g_previousHandler) {
-        g_previousHandler(type, context, message);
+    if (const QtMessageHandler previous = g_previousHandler.load()) {
+        previous(type, context, message);
     }
 }
