@@ -4,11 +4,18 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cstdlib>
+#include <mutex>
 
 namespace {
+// Held while the leave goes out and while the guard ends. A thread that comes second (Qt may say
+// the display is gone on two threads) waits until the datagram is out before Qt's _exit(), and
+// the guard, with the socket it sends on, outlives any send under way. Recursive, since the
+// exit handler sends through Send().
+std::recursive_mutex g_sendLock;
 // The run's guard while it lives, for the exit handler.
-std::atomic<CLeaveAtEnd*> g_pActive = nullptr;
+CLeaveAtEnd* g_pActive = nullptr;
 // Set just after ours is installed, which another thread may already be calling.
 std::atomic<QtMessageHandler> g_previousHandler = nullptr;
 } // namespace
@@ -22,26 +29,32 @@ CLeaveAtEnd::CLeaveAtEnd(CPresenceSocket& socket)
         return std::atexit(&CLeaveAtEnd::OnExit) == 0;
     }();
     (void)hooked;
+    const std::lock_guard lock(g_sendLock);
     g_pActive = this;
 }
 
 CLeaveAtEnd::~CLeaveAtEnd()
 {
-    CLeaveAtEnd* self = this;
-    g_pActive.compare_exchange_strong(self, nullptr);
+    const std::lock_guard lock(g_sendLock);
+    if (g_pActive == this) {
+        g_pActive = nullptr;
+    }
 }
 
 void CLeaveAtEnd::Send()
 {
-    if (!m_bSent.exchange(true)) {
+    const std::lock_guard lock(g_sendLock);
+    if (!m_bSent) {
+        m_bSent = true;
         m_socket.SendLeave();
     }
 }
 
 void CLeaveAtEnd::OnExit()
 {
-    if (CLeaveAtEnd* active = g_pActive.load()) {
-        active->Send();
+    const std::lock_guard lock(g_sendLock);
+    if (g_pActive) {
+        g_pActive->Send();
     }
 }
 

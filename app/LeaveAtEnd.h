@@ -2,15 +2,14 @@
 
 #include <QtGlobal>
 
-#include <atomic>
-
 class CPresenceSocket;
 
 // The goodbye at the end of the run, sent exactly once however the run ends: the main window's
 // destruction, a termination signal, Qt's aboutToQuit, or a lost display at log-off. For that
 // Qt calls exit() under X, which unwinds no stack (so an exit handler sends it), and _exit()
 // under Wayland, which runs no exit handler either; the warning Qt prints just before is the
-// last the program hears, so that sends it in both cases.
+// last the program hears, so that sends it in both cases (unless the logging rules turn Qt's
+// warnings off, which silences them before any handler).
 // Qt's commit-data request is no end: it comes at save points and at cancellable log-offs.
 class CLeaveAtEnd
 {
@@ -28,5 +27,5 @@ private:
     static void OnMessage(QtMsgType type, const QMessageLogContext& context, const QString& message);
 
     CPresenceSocket& m_socket;
-    std::atomic<bool> m_bSent = false;
+    bool m_bSent = false;
 };

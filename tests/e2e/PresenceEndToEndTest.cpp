@@ -132,11 +132,6 @@ TEST(PresenceEndToEndTest, ALostDisplayEndsTheCopyWithOneLeave)
 {
     REQUIRE_LAN(2);
     REQUIRE_TOPOLOGY("plain");
-    for (const QString server : {"Xvfb", "weston"}) {
-        if (QStandardPaths::findExecutable(server).isEmpty()) {
-            GTEST_SKIP() << server.toStdString() << " is missing; scripts/install-deps installs it";
-        }
-    }
     const QTemporaryDir runtime;
     ASSERT_TRUE(runtime.isValid());
     const QString display = QStringLiteral(":%1").arg(300 + getpid() % 600);
@@ -156,8 +151,14 @@ TEST(PresenceEndToEndTest, ALostDisplayEndsTheCopyWithOneLeave)
             {"QT_QPA_PLATFORM=wayland", "WAYLAND_DISPLAY=" + runtime.filePath("wayland-q"),
                 "QT_IM_MODULE=compose"}},
     };
+    int ran = 0;
     for (const DisplayServer& server : servers) {
         SCOPED_TRACE(server.program.toStdString());
+        if (QStandardPaths::findExecutable(server.program).isEmpty()) {
+            std::cout << server.program.toStdString() << " is missing; scripts/install-deps installs it\n";
+            continue;
+        }
+        ++ran;
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_RUNTIME_DIR", runtime.path());
@@ -168,6 +169,7 @@ TEST(PresenceEndToEndTest, ALostDisplayEndsTheCopyWithOneLeave)
         // Ready once the server answers: a socket file left by a server that was killed is
         // there at once, and refuses.
         const QByteArray socketPath = server.socketPath.toUtf8();
+        ASSERT_LT(socketPath.size(), static_cast<qsizetype>(sizeof(sockaddr_un::sun_path)));
         ASSERT_TRUE(WaitFor(
             [&] {
                 const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -194,7 +196,11 @@ TEST(PresenceEndToEndTest, ALostDisplayEndsTheCopyWithOneLeave)
         while (auto datagram = peer.Receive(500)) {
             heard.push_back(datagram->bytes);
         }
-        EXPECT_EQ(heard, (std::vector<std::string> {EncodeDatagram(KIND_LEAVE, identity.text)})) << copy.ErrorOutput().toStdString();
+        EXPECT_EQ(heard, (std::vector<std::string> {EncodeDatagram(KIND_LEAVE, identity.text)}))
+            << copy.ErrorOutput().toStdString();
+    }
+    if (ran == 0) {
+        GTEST_SKIP() << "neither Xvfb nor weston is there; scripts/install-deps installs them";
     }
 }
 
