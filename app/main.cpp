@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QThreadPool>
 
 #include <csignal>
@@ -41,6 +42,19 @@ void SurviveBrokenPipes()
     action.sa_flags = SA_RESTART;
     sigaction(SIGPIPE, &action, nullptr);
 }
+
+// Qt aborts when it finds no display, with a core dump and advice to reinstall. Started from a
+// terminal outside the desktop session, or over ssh, the user is told what is missing instead.
+bool HasDisplay()
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY")
+        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        return true;
+    }
+    // A compositor on the default socket serves clients that were given no WAYLAND_DISPLAY.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/wayland-0"));
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -73,6 +87,13 @@ int main(int argc, char** argv)
         }
         QCoreApplication application(argc, argv);
         return ShowRunningCopy(path, startupId);
+    }
+
+    if (!HasDisplay()) {
+        std::fprintf(stderr,
+            "quorvane: there is no display to show Quorvane on (neither DISPLAY nor WAYLAND_DISPLAY is "
+            "set); start it from the desktop session\n");
+        return 1;
     }
 
     // Qt's own event dispatcher: every file chunk is a round trip through the event loop,

@@ -257,7 +257,7 @@ TEST(FileEndToEndTest, FilesDroppedFromTwoDirectoriesGoToTheSelectedPeer)
     EXPECT_EQ(Checksum(target.filePath("two.bin")), Checksum(second.filePath("two.bin")));
 }
 
-TEST(FileEndToEndTest, SendWithoutARunningCopyFailsAndStartsNothingAndWrongArgumentsGetTheUsage)
+TEST(FileEndToEndTest, SendWithoutARunningCopyOrADisplayFailsAndStartsNothingAndWrongArgumentsGetTheUsage)
 {
     REQUIRE_LAN(2);
     QTemporaryDir runtime;
@@ -274,6 +274,11 @@ TEST(FileEndToEndTest, SendWithoutARunningCopyFailsAndStartsNothingAndWrongArgum
     EXPECT_EQ(noRuntime.exitCode, 1);
     EXPECT_EQ(
         noRuntime.errorOutput, "quorvane: XDG_RUNTIME_DIR is not set, so no running copy can be reached\n");
+    // Started outside the desktop session, the copy says what is missing instead of aborting.
+    const auto noDisplay = RunningCopy::RunOnce(1, {}, runtime.path(), work.path());
+    EXPECT_EQ(noDisplay.exitCode, 1);
+    EXPECT_TRUE(noDisplay.errorOutput.startsWith("quorvane: there is no display to show Quorvane on"))
+        << noDisplay.errorOutput.toStdString();
     EXPECT_FALSE(lan.Receive(500)) << "nothing reached the LAN";
     EXPECT_TRUE(
         QDir(runtime.path()).isEmpty(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot));
