@@ -14,9 +14,6 @@
 #include <string>
 #include <vector>
 
-#include <cstdio>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -168,18 +165,13 @@ TEST(PresenceEndToEndTest, ALostDisplayEndsTheCopyWithOneLeave)
         process.start(server.program, server.arguments);
         // Ready once the server answers: a socket file left by a server that was killed is
         // there at once, and refuses.
-        const QByteArray socketPath = server.socketPath.toUtf8();
-        ASSERT_LT(socketPath.size(), static_cast<qsizetype>(sizeof(sockaddr_un::sun_path)));
         ASSERT_TRUE(WaitFor(
             [&] {
-                const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-                sockaddr_un address {};
-                address.sun_family = AF_UNIX;
-                std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.constData());
-                const bool answered
-                    = ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-                close(probe);
-                return answered;
+                const int probe = ConnectToLocalSocket(server.socketPath);
+                if (probe >= 0) {
+                    close(probe);
+                }
+                return probe >= 0;
             },
             10000));
         UdpPeer peer(2, PRESENCE_PORT);

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <cstring>
 #include <optional>
 
 #include <pwd.h>
@@ -25,6 +26,23 @@ QStringList OnHost(int host, const QStringList& arguments)
     + arguments;
 }
 } // namespace
+
+int ConnectToLocalSocket(const QString& path)
+{
+    const QByteArray bytes = path.toUtf8();
+    sockaddr_un address {};
+    if (static_cast<size_t>(bytes.size()) >= sizeof address.sun_path) {
+        return -1;
+    }
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, bytes.constData(), static_cast<size_t>(bytes.size()));
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
 
 RunningCopy::RunningCopy(int host, const QStringList& extraEnvironment)
     : m_host(host)
@@ -46,17 +64,8 @@ RunningCopy::RunningCopy(int host, const QStringList& extraEnvironment)
     // The copy is ready once its control socket answers.
     WaitFor(
         [this] {
-            m_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_un address {};
-            address.sun_family = AF_UNIX;
-            const QByteArray path = m_socketPath.toUtf8();
-            std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.constData());
-            if (::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-                return true;
-            }
-            close(m_fd);
-            m_fd = -1;
-            return false;
+            m_fd = ConnectToLocalSocket(m_socketPath);
+            return m_fd >= 0;
         },
         10000);
 }

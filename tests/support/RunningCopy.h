@@ -12,6 +12,10 @@
 #include <optional>
 #include <vector>
 
+// A connected stream socket to the local socket at path, or -1 when nothing answers there (a
+// socket file left by a process that was killed refuses).
+int ConnectToLocalSocket(const QString& path);
+
 // A real copy of the program running on one host of the virtual LAN, offscreen, read and driven
 // through its automation socket.
 class RunningCopy
